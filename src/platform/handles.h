@@ -1,0 +1,56 @@
+// Move-only owners for the handles the core acquires. Each kind knows its own "none"
+// value and how it is released, so every path releases what it acquired.
+#pragma once
+
+#include <utility>
+
+#include "platform/registry.h"
+#include "platform/scm.h"
+
+namespace win {
+
+template <typename H, void (*Close)(H), H None = H{}>
+class Unique {
+public:
+    Unique() = default;
+    explicit Unique(H h) : h_(h) {}
+    ~Unique() { reset(); }
+    Unique(Unique&& other) noexcept : h_(std::exchange(other.h_, None)) {}
+    Unique& operator=(Unique&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h_ = std::exchange(other.h_, None);
+        }
+        return *this;
+    }
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+
+    H get() const { return h_; }
+    // For out-parameters: releases what is held and hands out the slot.
+    H* put() {
+        reset();
+        return &h_;
+    }
+    H release() { return std::exchange(h_, None); }
+    void reset(H h = None) {
+        if (h_ != None) Close(h_);
+        h_ = h;
+    }
+    explicit operator bool() const { return h_ != None; }
+
+private:
+    H h_ = None;
+};
+
+namespace detail {
+inline void CloseKey(HKEY k) { Reg().RegCloseKey(k); }
+inline void CloseSc(SC_HANDLE h) { Scm().CloseServiceHandle(h); }
+inline void CloseDevNotify(HDEVNOTIFY h) { Scm().UnregisterDeviceNotification(h); }
+}  // namespace detail
+
+using UniqueHKey = Unique<HKEY, &detail::CloseKey>;
+using UniqueScHandle = Unique<SC_HANDLE, &detail::CloseSc>;
+using UniqueDevNotify = Unique<HDEVNOTIFY, &detail::CloseDevNotify>;
+
+}  // namespace win

@@ -1,0 +1,31 @@
+// The platform seam: one small interface per facet of Windows that the service touches.
+//
+// The core reaches Windows only through win::P(). A backend (the real Win32 one, or the
+// simulated machine) installs its facets once at start-up; tests install a fresh simulated
+// machine per test. Each call returns the Windows error or status code it would produce
+// (ERROR_SUCCESS on success) and leaves its outputs untouched when it fails.
+#pragma once
+
+#include "platform/wintypes.h"
+
+namespace win {
+
+class Registry;
+class ServiceManager;
+class EventTracing;
+class Console;
+class System;
+
+struct Platform {
+    Registry* registry = nullptr;
+    ServiceManager* scm = nullptr;
+    EventTracing* etw = nullptr;
+    Console* console = nullptr;
+    System* system = nullptr;
+};
+
+// The installed platform. Installing is not thread-safe: do it before any thread starts.
+Platform& P();
+void SetPlatform(const Platform& platform);
+
+}  // namespace win

@@ -1,0 +1,528 @@
+#include "platform/sim/sim_registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+std::wstring Fold(std::wstring_view s) {
+    std::wstring out(s);
+    for (auto& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    return out;
+}
+
+constexpr win::DWORD kWriteRights = win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY;
+
+std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
+    std::vector<std::wstring_view> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(L'\\', start);
+        if (end == std::wstring_view::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+struct SimRegistry::Key {
+    std::wstring name;
+    std::map<std::wstring, std::shared_ptr<Key>> children;  // by folded name: Windows' order
+    std::vector<RegValue> values;                           // creation order
+    bool deleted = false;
+    bool denyWrite = false;
+
+    RegValue* FindValue(std::wstring_view n) {
+        std::wstring f = Fold(n);
+        for (auto& v : values)
+            if (Fold(v.name) == f) return &v;
+        return nullptr;
+    }
+    void MarkDeleted() {
+        deleted = true;
+        for (auto& [n, c] : children) c->MarkDeleted();
+    }
+};
+
+SimRegistry::SimRegistry(FaultPlan& faults, HandleTable& handles) : faults_(faults), handles_(handles) {
+    for (win::HKEY root : {win::HKEY_CLASSES_ROOT, win::HKEY_CURRENT_USER, win::HKEY_LOCAL_MACHINE, win::HKEY_USERS}) {
+        auto key = std::make_shared<Key>();
+        roots_[static_cast<std::uint64_t>(root)] = key;
+    }
+}
+
+SimRegistry::~SimRegistry() = default;
+
+std::shared_ptr<SimRegistry::Key> SimRegistry::Root(win::HKEY root) const {
+    auto it = roots_.find(static_cast<std::uint64_t>(root));
+    return it == roots_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<SimRegistry::Key> SimRegistry::Resolve(win::HKEY key, win::DWORD* access) const {
+    if (auto root = Root(key)) {
+        *access = win::KEY_ALL_ACCESS;
+        return root;
+    }
+    auto it = open_.find(static_cast<std::uint64_t>(key));
+    if (it == open_.end()) return nullptr;
+    *access = it->second.access;
+    return it->second.key;
+}
+
+std::shared_ptr<SimRegistry::Key> SimRegistry::Walk(std::shared_ptr<Key> from, std::wstring_view path, bool create,
+                                                    bool* created) {
+    if (created) *created = false;
+    for (auto part : SplitPath(path)) {
+        std::wstring folded = Fold(part);
+        auto it = from->children.find(folded);
+        if (it == from->children.end()) {
+            if (!create) return nullptr;
+            auto child = std::make_shared<Key>();
+            child->name = std::wstring(part);
+            child->denyWrite = false;
+            from->children[folded] = child;
+            if (created) *created = true;
+            from = child;
+        } else {
+            from = it->second;
+        }
+    }
+    return from;
+}
+
+namespace {
+struct RootName {
+    const wchar_t* name;
+    win::HKEY key;
+};
+constexpr RootName kRoots[] = {{L"HKEY_LOCAL_MACHINE", win::HKEY_LOCAL_MACHINE}, {L"HKLM", win::HKEY_LOCAL_MACHINE},
+                               {L"HKEY_USERS", win::HKEY_USERS},                 {L"HKU", win::HKEY_USERS},
+                               {L"HKEY_CURRENT_USER", win::HKEY_CURRENT_USER},   {L"HKCU", win::HKEY_CURRENT_USER},
+                               {L"HKEY_CLASSES_ROOT", win::HKEY_CLASSES_ROOT},   {L"HKCR", win::HKEY_CLASSES_ROOT}};
+
+bool SplitRoot(std::wstring_view fullPath, win::HKEY* root, std::wstring_view* rest) {
+    std::size_t slash = fullPath.find(L'\\');
+    std::wstring head = Fold(fullPath.substr(0, slash));
+    for (const auto& r : kRoots) {
+        if (head == r.name) {
+            *root = r.key;
+            *rest = slash == std::wstring_view::npos ? std::wstring_view{} : fullPath.substr(slash + 1);
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
+std::shared_ptr<SimRegistry::Key> SimRegistry::WalkPath(std::wstring_view fullPath, bool create) {
+    win::HKEY root;
+    std::wstring_view rest;
+    if (!SplitRoot(fullPath, &root, &rest)) throw std::invalid_argument("registry path without a root key");
+    return Walk(Root(root), rest, create, nullptr);
+}
+
+std::shared_ptr<SimRegistry::Key> SimRegistry::FindPath(std::wstring_view fullPath) const {
+    return const_cast<SimRegistry*>(this)->WalkPath(fullPath, false);
+}
+
+win::HKEY SimRegistry::NewHandle(std::shared_ptr<Key> key, win::DWORD access) {
+    std::uint64_t h = handles_.Open("HKEY");
+    open_[h] = Open{std::move(key), access};
+    return static_cast<win::HKEY>(h);
+}
+
+win::LSTATUS SimRegistry::RegOpenKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD, win::DWORD sam,
+                                        win::HKEY* out) {
+    if (auto e = faults_.Check("RegOpenKeyExW")) return static_cast<win::LSTATUS>(e);
+    if (out == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto base = Resolve(root, &access);
+    if (!base) return win::ERROR_INVALID_HANDLE;
+    if (base->deleted) return win::ERROR_KEY_DELETED;
+    auto key = Walk(base, subKey ? subKey : L"", false, nullptr);
+    if (!key) return win::ERROR_FILE_NOT_FOUND;
+    if (key->denyWrite && (sam & kWriteRights)) return win::ERROR_ACCESS_DENIED;
+    *out = NewHandle(key, sam);
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegCreateKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD, win::DWORD sam,
+                                          win::HKEY* out, win::DWORD* disposition) {
+    if (auto e = faults_.Check("RegCreateKeyExW")) return static_cast<win::LSTATUS>(e);
+    if (out == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto base = Resolve(root, &access);
+    if (!base) return win::ERROR_INVALID_HANDLE;
+    if (base->deleted) return win::ERROR_KEY_DELETED;
+    auto existing = Walk(base, subKey ? subKey : L"", false, nullptr);
+    if (!existing) {
+        if (!(access & win::KEY_CREATE_SUB_KEY)) return win::ERROR_ACCESS_DENIED;
+        // A refused ancestor refuses the creation of anything below it.
+        auto probe = base;
+        for (auto part : SplitPath(subKey ? subKey : L"")) {
+            if (probe->denyWrite) return win::ERROR_ACCESS_DENIED;
+            auto it = probe->children.find(Fold(part));
+            if (it == probe->children.end()) break;
+            probe = it->second;
+        }
+        if (probe->denyWrite) return win::ERROR_ACCESS_DENIED;
+    } else if (existing->denyWrite && (sam & kWriteRights)) {
+        return win::ERROR_ACCESS_DENIED;
+    }
+    bool created = false;
+    auto key = Walk(base, subKey ? subKey : L"", true, &created);
+    *out = NewHandle(key, sam);
+    if (disposition) *disposition = created ? win::REG_CREATED_NEW_KEY : win::REG_OPENED_EXISTING_KEY;
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegCloseKey(win::HKEY key) {
+    if (auto e = faults_.Check("RegCloseKey")) return static_cast<win::LSTATUS>(e);
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (Root(key)) return win::ERROR_SUCCESS;
+    auto it = open_.find(static_cast<std::uint64_t>(key));
+    if (it == open_.end()) return win::ERROR_INVALID_HANDLE;
+    open_.erase(it);
+    handles_.Close(static_cast<std::uint64_t>(key), "HKEY");
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegQueryValueExW(win::HKEY hkey, const wchar_t* name, win::DWORD* type, win::BYTE* data,
+                                           win::DWORD* cbData) {
+    if (auto e = faults_.Check("RegQueryValueExW")) return static_cast<win::LSTATUS>(e);
+    if (data != nullptr && cbData == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_QUERY_VALUE)) return win::ERROR_ACCESS_DENIED;
+    RegValue* v = key->FindValue(name ? name : L"");
+    if (!v) return win::ERROR_FILE_NOT_FOUND;
+    win::DWORD size = static_cast<win::DWORD>(v->data.size());
+    if (type) *type = v->type;
+    if (data != nullptr && *cbData < size) {
+        *cbData = size;
+        return win::ERROR_MORE_DATA;
+    }
+    if (data != nullptr && size) std::memcpy(data, v->data.data(), size);
+    if (cbData) *cbData = size;
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegSetValueExW(win::HKEY hkey, const wchar_t* name, win::DWORD type, const win::BYTE* data,
+                                         win::DWORD cbData) {
+    if (auto e = faults_.Check("RegSetValueExW")) return static_cast<win::LSTATUS>(e);
+    if (data == nullptr && cbData != 0) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_SET_VALUE)) return win::ERROR_ACCESS_DENIED;
+    std::vector<win::BYTE> bytes(data, data + cbData);
+    if (RegValue* v = key->FindValue(name ? name : L"")) {
+        v->type = type;
+        v->data = std::move(bytes);
+    } else {
+        key->values.push_back(RegValue{name ? name : L"", type, std::move(bytes)});
+    }
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegEnumKeyExW(win::HKEY hkey, win::DWORD index, wchar_t* name, win::DWORD* cchName) {
+    if (auto e = faults_.Check("RegEnumKeyExW")) return static_cast<win::LSTATUS>(e);
+    if (name == nullptr || cchName == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_ENUMERATE_SUB_KEYS)) return win::ERROR_ACCESS_DENIED;
+    if (index >= key->children.size()) return win::ERROR_NO_MORE_ITEMS;
+    auto it = key->children.begin();
+    std::advance(it, index);
+    const std::wstring& n = it->second->name;
+    if (*cchName < n.size() + 1) return win::ERROR_MORE_DATA;
+    std::copy(n.begin(), n.end(), name);
+    name[n.size()] = L'\0';
+    *cchName = static_cast<win::DWORD>(n.size());
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegEnumValueW(win::HKEY hkey, win::DWORD index, wchar_t* name, win::DWORD* cchName,
+                                        win::DWORD* type, win::BYTE* data, win::DWORD* cbData) {
+    if (auto e = faults_.Check("RegEnumValueW")) return static_cast<win::LSTATUS>(e);
+    if (name == nullptr || cchName == nullptr || (data != nullptr && cbData == nullptr))
+        return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_QUERY_VALUE)) return win::ERROR_ACCESS_DENIED;
+    if (index >= key->values.size()) return win::ERROR_NO_MORE_ITEMS;
+    const RegValue& v = key->values[index];
+    if (*cchName < v.name.size() + 1) return win::ERROR_MORE_DATA;
+    win::DWORD size = static_cast<win::DWORD>(v.data.size());
+    if (data != nullptr && *cbData < size) {
+        *cbData = size;
+        return win::ERROR_MORE_DATA;
+    }
+    std::copy(v.name.begin(), v.name.end(), name);
+    name[v.name.size()] = L'\0';
+    *cchName = static_cast<win::DWORD>(v.name.size());
+    if (type) *type = v.type;
+    if (data != nullptr && size) std::memcpy(data, v.data.data(), size);
+    if (cbData) *cbData = size;
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegQueryInfoKeyW(win::HKEY hkey, win::DWORD* subKeys, win::DWORD* maxSubKeyLen,
+                                           win::DWORD* values, win::DWORD* maxValueNameLen, win::DWORD* maxValueLen) {
+    if (auto e = faults_.Check("RegQueryInfoKeyW")) return static_cast<win::LSTATUS>(e);
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_QUERY_VALUE)) return win::ERROR_ACCESS_DENIED;
+    win::DWORD maxSub = 0, maxName = 0, maxData = 0;
+    for (const auto& [f, c] : key->children) maxSub = std::max<win::DWORD>(maxSub, static_cast<win::DWORD>(c->name.size()));
+    for (const auto& v : key->values) {
+        maxName = std::max<win::DWORD>(maxName, static_cast<win::DWORD>(v.name.size()));
+        maxData = std::max<win::DWORD>(maxData, static_cast<win::DWORD>(v.data.size()));
+    }
+    if (subKeys) *subKeys = static_cast<win::DWORD>(key->children.size());
+    if (maxSubKeyLen) *maxSubKeyLen = maxSub;
+    if (values) *values = static_cast<win::DWORD>(key->values.size());
+    if (maxValueNameLen) *maxValueNameLen = maxName;
+    if (maxValueLen) *maxValueLen = maxData;
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegDeleteValueW(win::HKEY hkey, const wchar_t* name) {
+    if (auto e = faults_.Check("RegDeleteValueW")) return static_cast<win::LSTATUS>(e);
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_SET_VALUE)) return win::ERROR_ACCESS_DENIED;
+    std::wstring f = Fold(name ? name : L"");
+    auto it = std::find_if(key->values.begin(), key->values.end(), [&](const RegValue& v) { return Fold(v.name) == f; });
+    if (it == key->values.end()) return win::ERROR_FILE_NOT_FOUND;
+    key->values.erase(it);
+    return win::ERROR_SUCCESS;
+}
+
+win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) {
+    if (auto e = faults_.Check("RegDeleteTreeW")) return static_cast<win::LSTATUS>(e);
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto base = Resolve(hkey, &access);
+    if (!base) return win::ERROR_INVALID_HANDLE;
+    if (base->deleted) return win::ERROR_KEY_DELETED;
+    if (subKey == nullptr || *subKey == 0) {
+        for (auto& [f, c] : base->children) c->MarkDeleted();
+        base->children.clear();
+        base->values.clear();
+        return win::ERROR_SUCCESS;
+    }
+    auto parts = SplitPath(subKey);
+    auto parent = base;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        auto it = parent->children.find(Fold(parts[i]));
+        if (it == parent->children.end()) return win::ERROR_FILE_NOT_FOUND;
+        parent = it->second;
+    }
+    if (parts.empty()) return win::ERROR_FILE_NOT_FOUND;
+    auto it = parent->children.find(Fold(parts.back()));
+    if (it == parent->children.end()) return win::ERROR_FILE_NOT_FOUND;
+    it->second->MarkDeleted();
+    parent->children.erase(it);
+    return win::ERROR_SUCCESS;
+}
+
+// ---- test-side set-up and inspection ----
+
+void SimRegistry::SetRaw(std::wstring_view keyPath, std::wstring_view name, win::DWORD type, std::vector<win::BYTE> data) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    auto key = WalkPath(keyPath, true);
+    if (RegValue* v = key->FindValue(name)) {
+        v->type = type;
+        v->data = std::move(data);
+    } else {
+        key->values.push_back(RegValue{std::wstring(name), type, std::move(data)});
+    }
+}
+
+void SimRegistry::SetDword(std::wstring_view keyPath, std::wstring_view name, win::DWORD value) {
+    std::vector<win::BYTE> bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    SetRaw(keyPath, name, win::REG_DWORD, std::move(bytes));
+}
+
+void SimRegistry::SetString(std::wstring_view keyPath, std::wstring_view name, std::wstring_view value,
+                            win::DWORD type) {
+    std::wstring text(value);
+    const auto* p = reinterpret_cast<const win::BYTE*>(text.c_str());
+    SetRaw(keyPath, name, type, std::vector<win::BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t)));
+}
+
+bool SimRegistry::KeyExists(std::wstring_view keyPath) const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    return FindPath(keyPath) != nullptr;
+}
+
+void SimRegistry::DeleteKey(std::wstring_view keyPath) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::size_t slash = keyPath.rfind(L'\\');
+    if (slash == std::wstring_view::npos) return;
+    auto parent = WalkPath(keyPath.substr(0, slash), false);
+    if (!parent) return;
+    auto it = parent->children.find(Fold(keyPath.substr(slash + 1)));
+    if (it == parent->children.end()) return;
+    it->second->MarkDeleted();
+    parent->children.erase(it);
+}
+
+std::optional<RegValue> SimRegistry::Value(std::wstring_view keyPath, std::wstring_view name) const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    auto key = FindPath(keyPath);
+    if (!key) return std::nullopt;
+    if (RegValue* v = key->FindValue(name)) return *v;
+    return std::nullopt;
+}
+
+std::optional<win::DWORD> SimRegistry::Dword(std::wstring_view keyPath, std::wstring_view name) const {
+    auto v = Value(keyPath, name);
+    if (!v || v->type != win::REG_DWORD || v->data.size() != 4) return std::nullopt;
+    win::DWORD d;
+    std::memcpy(&d, v->data.data(), 4);
+    return d;
+}
+
+std::vector<std::wstring> SimRegistry::SubKeys(std::wstring_view keyPath) const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::vector<std::wstring> out;
+    if (auto key = FindPath(keyPath))
+        for (const auto& [f, c] : key->children) out.push_back(c->name);
+    return out;
+}
+
+void SimRegistry::DenyWrite(std::wstring_view keyPath) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    WalkPath(keyPath, true)->denyWrite = true;
+}
+
+namespace {
+
+std::wstring_view Trim(std::wstring_view s) {
+    while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r')) s.remove_suffix(1);
+    return s;
+}
+
+// Reads a quoted .reg string starting at s[0] == '"'; returns the text and advances s.
+std::wstring ReadQuoted(std::wstring_view& s) {
+    std::wstring out;
+    std::size_t i = 1;
+    for (; i < s.size() && s[i] != L'"'; ++i) {
+        if (s[i] == L'\\' && i + 1 < s.size()) ++i;
+        out += s[i];
+    }
+    s.remove_prefix(std::min(i + 1, s.size()));
+    return out;
+}
+
+std::vector<win::BYTE> ParseHexBytes(std::wstring_view s) {
+    std::vector<win::BYTE> bytes;
+    std::wstring digits;
+    for (wchar_t c : s) {
+        if (std::iswxdigit(static_cast<wint_t>(c))) {
+            digits += c;
+        } else if (c == L',') {
+            if (!digits.empty()) bytes.push_back(static_cast<win::BYTE>(std::stoul(digits, nullptr, 16)));
+            digits.clear();
+        }
+    }
+    if (!digits.empty()) bytes.push_back(static_cast<win::BYTE>(std::stoul(digits, nullptr, 16)));
+    return bytes;
+}
+
+}  // namespace
+
+void SimRegistry::Import(std::wstring_view regText) {
+    std::wstring currentKey;
+    bool haveKey = false;
+    std::wstring pending;
+    std::size_t pos = 0;
+    while (pos <= regText.size()) {
+        std::size_t end = regText.find(L'\n', pos);
+        if (end == std::wstring_view::npos) end = regText.size();
+        std::wstring_view line = Trim(regText.substr(pos, end - pos));
+        pos = end + 1;
+        if (!line.empty() && line.back() == L'\\') {  // continuation of a hex list
+            pending += std::wstring(line.substr(0, line.size() - 1));
+            continue;
+        }
+        std::wstring whole = pending + std::wstring(line);
+        pending.clear();
+        std::wstring_view l = Trim(whole);
+        if (l.empty() || l.front() == L';' || l.starts_with(L"Windows Registry Editor")) continue;
+        if (l.front() == L'[') {
+            std::wstring_view path = l.substr(1, l.find(L']') - 1);
+            if (!path.empty() && path.front() == L'-') {
+                DeleteKey(path.substr(1));
+                haveKey = false;
+                continue;
+            }
+            currentKey = std::wstring(path);
+            WalkPath(currentKey, true);
+            haveKey = true;
+            continue;
+        }
+        if (!haveKey) throw std::invalid_argument("registry value outside a key section");
+        std::wstring name;
+        std::wstring_view rest = l;
+        if (rest.front() == L'@') {
+            rest.remove_prefix(1);
+        } else if (rest.front() == L'"') {
+            name = ReadQuoted(rest);
+        } else {
+            throw std::invalid_argument("malformed registry value line");
+        }
+        rest = Trim(rest);
+        if (rest.empty() || rest.front() != L'=') throw std::invalid_argument("registry value without '='");
+        rest = Trim(rest.substr(1));
+        if (rest.front() == L'"') {
+            SetString(currentKey, name, ReadQuoted(rest));
+        } else if (rest.starts_with(L"dword:")) {
+            SetDword(currentKey, name, static_cast<win::DWORD>(std::stoul(std::wstring(rest.substr(6)), nullptr, 16)));
+        } else if (rest.starts_with(L"hex(")) {
+            std::size_t close = rest.find(L')');
+            win::DWORD type = static_cast<win::DWORD>(std::stoul(std::wstring(rest.substr(4, close - 4)), nullptr, 16));
+            SetRaw(currentKey, name, type, ParseHexBytes(rest.substr(rest.find(L':') + 1)));
+        } else if (rest.starts_with(L"hex:")) {
+            SetRaw(currentKey, name, win::REG_BINARY, ParseHexBytes(rest.substr(4)));
+        } else if (rest == L"-") {
+            std::lock_guard<std::recursive_mutex> lock(lock_);
+            auto key = WalkPath(currentKey, true);
+            std::wstring f = Fold(name);
+            std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; });
+        } else {
+            throw std::invalid_argument("unsupported registry value type");
+        }
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,84 @@
+// A model of the Windows registry: typed values with their exact bytes, keys created on
+// demand, subkeys enumerated in case-insensitive name order and values in creation order,
+// access rights checked per handle, and keys that vanish under an open handle.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/sim/faults.h"
+
+namespace sim {
+
+struct RegValue {
+    std::wstring name;
+    win::DWORD type = win::REG_NONE;
+    std::vector<win::BYTE> data;
+};
+
+class SimRegistry : public win::Registry {
+public:
+    SimRegistry(FaultPlan& faults, HandleTable& handles);
+    ~SimRegistry() override;
+
+    win::LSTATUS RegOpenKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD options, win::DWORD sam,
+                               win::HKEY* out) override;
+    win::LSTATUS RegCreateKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD options, win::DWORD sam,
+                                 win::HKEY* out, win::DWORD* disposition) override;
+    win::LSTATUS RegCloseKey(win::HKEY key) override;
+    win::LSTATUS RegQueryValueExW(win::HKEY key, const wchar_t* name, win::DWORD* type, win::BYTE* data,
+                                  win::DWORD* cbData) override;
+    win::LSTATUS RegSetValueExW(win::HKEY key, const wchar_t* name, win::DWORD type, const win::BYTE* data,
+                                win::DWORD cbData) override;
+    win::LSTATUS RegEnumKeyExW(win::HKEY key, win::DWORD index, wchar_t* name, win::DWORD* cchName) override;
+    win::LSTATUS RegEnumValueW(win::HKEY key, win::DWORD index, wchar_t* name, win::DWORD* cchName,
+                               win::DWORD* type, win::BYTE* data, win::DWORD* cbData) override;
+    win::LSTATUS RegQueryInfoKeyW(win::HKEY key, win::DWORD* subKeys, win::DWORD* maxSubKeyLen, win::DWORD* values,
+                                  win::DWORD* maxValueNameLen, win::DWORD* maxValueLen) override;
+    win::LSTATUS RegDeleteValueW(win::HKEY key, const wchar_t* name) override;
+    win::LSTATUS RegDeleteTreeW(win::HKEY key, const wchar_t* subKey) override;
+
+    // ---- set-up and inspection for tests (full paths start with the root's name) ----
+    // Imports ".reg" text: [ROOT\path] sections, "name"=dword:..., "name"="text",
+    // "name"=hex(N):.., "name"=hex:.., @= for the default value, [-ROOT\path] deletes.
+    void Import(std::wstring_view regText);
+    void SetDword(std::wstring_view keyPath, std::wstring_view name, win::DWORD value);
+    void SetString(std::wstring_view keyPath, std::wstring_view name, std::wstring_view value,
+                   win::DWORD type = win::REG_SZ);
+    void SetRaw(std::wstring_view keyPath, std::wstring_view name, win::DWORD type, std::vector<win::BYTE> data);
+    bool KeyExists(std::wstring_view keyPath) const;
+    void DeleteKey(std::wstring_view keyPath);
+    std::optional<RegValue> Value(std::wstring_view keyPath, std::wstring_view name) const;
+    std::optional<win::DWORD> Dword(std::wstring_view keyPath, std::wstring_view name) const;
+    std::vector<std::wstring> SubKeys(std::wstring_view keyPath) const;
+    // Keys whose access is refused for writes (ERROR_ACCESS_DENIED on open or create with
+    // any write right), modelling an ACL.
+    void DenyWrite(std::wstring_view keyPath);
+
+private:
+    struct Key;
+    struct Open {
+        std::shared_ptr<Key> key;
+        win::DWORD access;
+    };
+    std::shared_ptr<Key> Root(win::HKEY root) const;
+    std::shared_ptr<Key> Resolve(win::HKEY key, win::DWORD* access) const;
+    std::shared_ptr<Key> Walk(std::shared_ptr<Key> from, std::wstring_view path, bool create, bool* created);
+    std::shared_ptr<Key> WalkPath(std::wstring_view fullPath, bool create);
+    std::shared_ptr<Key> FindPath(std::wstring_view fullPath) const;
+    win::HKEY NewHandle(std::shared_ptr<Key> key, win::DWORD access);
+
+    FaultPlan& faults_;
+    HandleTable& handles_;
+    mutable std::recursive_mutex lock_;
+    std::map<std::uint64_t, std::shared_ptr<Key>> roots_;
+    std::map<std::uint64_t, Open> open_;
+};
+
+}  // namespace sim

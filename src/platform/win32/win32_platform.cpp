@@ -1,0 +1,29 @@
+#include "platform/win32/win32_platform.h"
+
+#include "platform/platform.h"
+#include "platform/win32/win32_common.h"
+
+namespace win32 {
+
+win::Registry& Registry();
+win::ServiceManager& ServiceManager();
+win::EventTracing& EventTracing();
+win::Console& Console();
+win::System& System();
+
+bool RunningUnderWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void InstallPlatform() {
+    win::Platform p;
+    p.registry = &Registry();
+    p.scm = &ServiceManager();
+    p.etw = &EventTracing();
+    p.console = &Console();
+    p.system = &System();
+    win::SetPlatform(p);
+}
+
+}  // namespace win32

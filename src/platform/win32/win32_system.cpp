@@ -1,0 +1,65 @@
+#include "platform/console.h"
+#include "platform/system.h"
+#include "platform/win32/win32_common.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace win32 {
+namespace {
+
+class Win32Console : public win::Console {
+public:
+    void Write(std::wstring_view text) override {
+        std::lock_guard<std::mutex> lock(lock_);
+        HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode = 0;
+        // A real console takes UTF-16 directly; a pipe or file gets UTF-8 through the C
+        // runtime's text mode, so "\n" still ends lines as the console would show them.
+        if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode)) {
+            DWORD written = 0;
+            if (::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return;
+        }
+        int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+        if (n <= 0) return;
+        std::string bytes(static_cast<std::size_t>(n), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
+                              nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    std::mutex lock_;
+};
+
+class Win32System : public win::System {
+public:
+    win::DWORD GetModuleFileNameW(wchar_t* buffer, win::DWORD size, win::DWORD* length) override {
+        ::SetLastError(ERROR_SUCCESS);
+        DWORD n = ::GetModuleFileNameW(nullptr, buffer, size);
+        if (n == 0) return ::GetLastError();
+        DWORD error = ::GetLastError();
+        *length = n;
+        return n >= size ? (error ? error : ERROR_INSUFFICIENT_BUFFER) : ERROR_SUCCESS;
+    }
+    void Sleep(win::DWORD milliseconds) override { ::Sleep(milliseconds); }
+    [[noreturn]] void ExitProcess(win::DWORD code) override { std::exit(static_cast<int>(code)); }
+};
+
+}  // namespace
+
+win::Console& Console() {
+    static Win32Console instance;
+    return instance;
+}
+
+win::System& System() {
+    static Win32System instance;
+    return instance;
+}
+
+}  // namespace win32

@@ -1,0 +1,236 @@
+#include "service/trace_format.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace tavo {
+namespace {
+
+class Sink {
+public:
+    Sink(char* out, std::size_t capacity) : out_(out), room_(capacity - 1) {}
+    void Put(char c) {
+        if (len_ < room_) out_[len_++] = c;
+    }
+    void Put(const char* s, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) Put(s[i]);
+    }
+    void Pad(char c, int n) {
+        for (int i = 0; i < n; ++i) Put(c);
+    }
+    std::size_t Finish() {
+        out_[len_] = '\0';
+        return len_;
+    }
+
+private:
+    char* out_;
+    std::size_t room_;
+    std::size_t len_ = 0;
+};
+
+struct Spec {
+    char flags[6] = {};
+    int width = -1;
+    int precision = -1;
+    bool left = false;
+    enum Length { kDefault, kChar, kShort, k64, kSize, kWide, kDouble } length = kDefault;
+    char conv = 0;
+};
+
+char Narrow(wchar_t c) { return static_cast<std::uint32_t>(c) > 0xFF ? '?' : static_cast<char>(c); }
+
+template <typename Ch>
+void PutString(Sink& sink, const Spec& spec, const Ch* s) {
+    if (s == nullptr) {
+        static const char kNull[] = "(null)";
+        PutString(sink, spec, kNull);
+        return;
+    }
+    std::size_t n = 0;
+    while (s[n] != 0 && (spec.precision < 0 || n < static_cast<std::size_t>(spec.precision))) ++n;
+    int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
+    if (!spec.left) sink.Pad(' ', pad);
+    for (std::size_t i = 0; i < n; ++i) {
+        if constexpr (sizeof(Ch) == 1)
+            sink.Put(s[i]);
+        else
+            sink.Put(Narrow(s[i]));
+    }
+    if (spec.left) sink.Pad(' ', pad);
+}
+
+// Formats one numeric conversion through the C library with a normalised spec.
+template <typename T>
+void PutNumber(Sink& sink, const Spec& spec, const char* lengthMod, char conv, T value) {
+    char fmt[32];
+    char* f = fmt;
+    *f++ = '%';
+    for (const char* p = spec.flags; *p; ++p) *f++ = *p;
+    *f++ = '*';
+    *f++ = '.';
+    *f++ = '*';
+    for (const char* p = lengthMod; *p; ++p) *f++ = *p;
+    *f++ = conv;
+    *f = '\0';
+    char buf[128];
+    int n = std::snprintf(buf, sizeof buf, fmt, spec.width < 0 ? 0 : (spec.width > 100 ? 100 : spec.width),
+                          spec.precision > 100 ? 100 : spec.precision, value);
+    if (n > 0) sink.Put(buf, static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
+}
+
+}  // namespace
+
+std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_list args) {
+    Sink sink(out, capacity);
+    va_list ap;
+    va_copy(ap, args);
+    for (const char* p = format; p && *p; ++p) {
+        if (*p != '%') {
+            sink.Put(*p);
+            continue;
+        }
+        const char* start = p++;
+        if (*p == '%') {
+            sink.Put('%');
+            continue;
+        }
+        Spec spec;
+        std::size_t nf = 0;
+        while (*p && std::strchr("-+ #0", *p)) {
+            if (*p == '-') spec.left = true;
+            if (nf < sizeof spec.flags - 1) spec.flags[nf++] = *p;
+            ++p;
+        }
+        if (*p == '*') {
+            spec.width = va_arg(ap, int);
+            if (spec.width < 0) {
+                spec.left = true;
+                spec.width = -spec.width;
+                if (nf < sizeof spec.flags - 1) spec.flags[nf++] = '-';
+            }
+            ++p;
+        } else if (*p >= '0' && *p <= '9') {
+            spec.width = 0;
+            while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+        }
+        if (*p == '.') {
+            ++p;
+            spec.precision = 0;
+            if (*p == '*') {
+                spec.precision = va_arg(ap, int);
+                ++p;
+            } else {
+                while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+            }
+        }
+        if (std::strncmp(p, "I64", 3) == 0) {
+            spec.length = Spec::k64;
+            p += 3;
+        } else if (std::strncmp(p, "I32", 3) == 0) {
+            p += 3;
+        } else if (*p == 'h') {
+            spec.length = (p[1] == 'h') ? Spec::kChar : Spec::kShort;
+            p += (p[1] == 'h') ? 2 : 1;
+        } else if (*p == 'l') {
+            if (p[1] == 'l') {
+                spec.length = Spec::k64;
+                p += 2;
+            } else {
+                spec.length = Spec::kWide;  // 32-bit for integers, wide for strings
+                ++p;
+            }
+        } else if (*p == 'w') {
+            spec.length = Spec::kWide;
+            ++p;
+        } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
+            spec.length = Spec::kSize;
+            ++p;
+        } else if (*p == 'L') {
+            spec.length = Spec::kDouble;
+            ++p;
+        }
+        spec.conv = *p;
+        switch (spec.conv) {
+            case 'd':
+            case 'i':
+                if (spec.length == Spec::k64 || spec.length == Spec::kSize)
+                    PutNumber(sink, spec, "ll", 'd', static_cast<long long>(va_arg(ap, long long)));
+                else {
+                    int v = va_arg(ap, int);
+                    if (spec.length == Spec::kShort) v = static_cast<short>(v);
+                    if (spec.length == Spec::kChar) v = static_cast<signed char>(v);
+                    PutNumber(sink, spec, "", 'd', v);
+                }
+                break;
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'o':
+                if (spec.length == Spec::k64 || spec.length == Spec::kSize)
+                    PutNumber(sink, spec, "ll", spec.conv, static_cast<unsigned long long>(va_arg(ap, unsigned long long)));
+                else {
+                    unsigned v = va_arg(ap, unsigned);
+                    if (spec.length == Spec::kShort) v = static_cast<unsigned short>(v);
+                    if (spec.length == Spec::kChar) v = static_cast<unsigned char>(v);
+                    PutNumber(sink, spec, "", spec.conv, v);
+                }
+                break;
+            case 'p': {
+                Spec ps;
+                ps.precision = 16;
+                PutNumber(sink, ps, "ll", 'X',
+                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(va_arg(ap, void*))));
+                break;
+            }
+            case 'c':
+            case 'C': {
+                int v = va_arg(ap, int);
+                char c = (spec.conv == 'C' || spec.length == Spec::kWide) ? Narrow(static_cast<wchar_t>(v))
+                                                                           : static_cast<char>(v);
+                int pad = spec.width > 1 ? spec.width - 1 : 0;
+                if (!spec.left) sink.Pad(' ', pad);
+                sink.Put(c);
+                if (spec.left) sink.Pad(' ', pad);
+                break;
+            }
+            case 's':
+                if (spec.length == Spec::kWide)
+                    PutString(sink, spec, va_arg(ap, const wchar_t*));
+                else
+                    PutString(sink, spec, va_arg(ap, const char*));
+                break;
+            case 'S':
+                PutString(sink, spec, va_arg(ap, const wchar_t*));
+                break;
+            case 'e':
+            case 'E':
+            case 'f':
+            case 'F':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
+                if (spec.length == Spec::kDouble)
+                    PutNumber(sink, spec, "L", spec.conv, va_arg(ap, long double));
+                else
+                    PutNumber(sink, spec, "", spec.conv, va_arg(ap, double));
+                break;
+            case 'n':
+                // Writing through a caller's pointer from a log line is never wanted.
+                (void)va_arg(ap, void*);
+                break;
+            default:
+                // Unknown conversion: keep the text as written, consume nothing.
+                for (const char* q = start; q <= p && *q; ++q) sink.Put(*q);
+                if (*p == '\0') --p;
+                break;
+        }
+    }
+    va_end(ap);
+    return sink.Finish();
+}
+
+}  // namespace tavo
