@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Runs the real TavoTouchpadService.exe under Wine's service control manager in a private
+# prefix and checks what a user sees: console output, the installed service, its trace.
+# Usage: service_integration.sh path/to/TavoTouchpadService.exe
+set -uo pipefail
+
+exe_src="$(realpath "$1")"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build_dir="$(dirname "$exe_src")"
+export TAVO_WINEPREFIX="$build_dir/wineprefix-integration"
+export WINEPREFIX="$TAVO_WINEPREFIX"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+run="$here/../../scripts/wine-run.sh"
+
+passed=0
+failed=0
+pass() { echo "PASS: $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $1"; shift; printf '  %s\n' "$@"; failed=$((failed + 1)); }
+
+cleanup() { WINEPREFIX="$TAVO_WINEPREFIX" timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+
+# A fresh prefix per run: earlier runs must not leave a service or a trace behind.
+cleanup
+rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
+"$run" cmd /c exit >/dev/null 2>&1
+# Services are not user processes: without a persistent server Wine ends them as soon as
+# the last client exits.
+timeout 30 wineserver -p
+
+# Installed under a folder with a blank, so the quoted program path is exercised.
+c_drive="$TAVO_WINEPREFIX/drive_c"
+mkdir -p "$c_drive/Program Files/TAVO Suite"
+cp "$exe_src" "$c_drive/Program Files/TAVO Suite/TavoTouchpadService.exe"
+exe='C:\Program Files\TAVO Suite\TavoTouchpadService.exe'
+trace="$c_drive/windows/system32/LogFiles/TAVO.log"
+
+# Runs the program and captures its standard output with Unix line ends.
+svc() { TAVO_WINE_TIMEOUT=60 "$run" "$exe" "$@" 2>/dev/null | tr -d '\r'; }
+expect_output() {  # name, expected, actual
+    if [ "$3" == "$2" ]; then pass "$1"; else fail "$1" "expected: $(printf '%q' "$2")" "actual:   $(printf '%q' "$3")"; fi
+}
+state() { TAVO_WINE_TIMEOUT=30 "$run" sc query TAVOPTPService 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
+wait_state() {  # wanted state, seconds
+    for _ in $(seq 1 $(($2 * 4))); do [ "$(state)" == "$1" ] && return 0; sleep 0.25; done
+    return 1
+}
+reg_value() {  # key, value name -> data
+    TAVO_WINE_TIMEOUT=30 "$run" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+}
+usage=$'Parameters:\n -install  to install the service.\n -remove   to remove the service.\n -console  to run in console mode.'
+
+# ---- command line without the service manager ----
+expect_output "no argument from a console cannot reach the dispatcher" \
+    "Service failed to run w/err 0x00000427" "$(svc)"
+expect_output "a word without prefix selects dispatcher mode" \
+    "Service failed to run w/err 0x00000427" "$(svc install)"
+expect_output "a lone dash prints the usage" "$usage" "$(svc -)"
+expect_output "-help prints the usage" "$usage" "$(svc -help)"
+
+# ---- install, run, stop, remove ----
+expect_output "/INSTALL installs and starts" \
+    $'TAVOPTPService is installed.\nTAVOPTPService is started.' "$(svc /INSTALL)"
+if wait_state RUNNING 15; then pass "the service runs under the service control manager"; else fail "service running" "state: $(state)"; fi
+svc_key='HKLM\System\CurrentControlSet\Services\TAVOPTPService'
+expect_output "the description is set at construction" "Service for TAVO Pad Suite" "$(reg_value "$svc_key" Description)"
+expect_output "the program path is stored quoted" "\"$exe\"" "$(reg_value "$svc_key" ImagePath)"
+expect_output "a second install reports that the service exists" \
+    "CreateService failed w/err 0x00000431" "$(svc -Install)"
+expect_output "-remove of a running service stops and removes it" \
+    $'Stopping TAVOPTPService.\nTAVOPTPService is stopped.\nTAVOPTPService is removed.' "$(svc -remove)"
+if [ -z "$(state)" ]; then pass "the removed service is gone"; else fail "service gone" "state: $(state)"; fi
+
+if [ -f "$trace" ]; then
+    log="$(tr -d '\r' < "$trace")"
+    missing=()
+    for line in "4: Register Event Success" "4: SetServiceInfo++" "4: OpenSCManager Success" "4: OpenService Success" \
+                "4: SetServiceInfo--" "4: Service trying to start."; do
+        grep -qxF -- "$line" <<<"$log" || missing+=("$line")
+    done
+    # Wine's manager has no start triggers: the failure is logged and the service runs on.
+    grep -qxF -- "4: Set Service Trigger Info fail. (Error=1733)" <<<"$log" || missing+=("trigger failure line")
+    if [ ${#missing[@]} -eq 0 ]; then pass "the trace file holds the service's lines"; else fail "trace lines" "${missing[@]}"; fi
+    if grep -q "EnableTracelog\|DisableTracelog" <<<"$log"; then fail "lines outside the provider's life are dropped" "$log"; else pass "lines outside the provider's life are dropped"; fi
+    if tr -d '\n' < "$trace" | grep -q $'\r\r'; then fail "one line end per message"; else pass "one line end per message"; fi
+else
+    fail "the trace file exists" "$trace"
+fi
+
+# ---- a stopped service is removed without stop lines ----
+svc -install >/dev/null
+wait_state RUNNING 15
+TAVO_WINE_TIMEOUT=30 "$run" net stop TAVOPTPService >/dev/null 2>&1
+wait_state STOPPED 15
+expect_output "-remove of a stopped service prints no stop lines" "TAVOPTPService is removed." "$(svc -remove)"
+
+# ---- DisableEventLog = 1: the provider still registers, but no session records ----
+rm -f "$trace"
+TAVO_WINE_TIMEOUT=30 "$run" reg add 'HKLM\System\CurrentControlSet\Control\Brindlex_PTP' /v DisableEventLog /t REG_DWORD /d 1 /f >/dev/null 2>&1
+svc -install >/dev/null
+wait_state RUNNING 15
+svc -remove >/dev/null
+if [ ! -e "$trace" ]; then pass "DisableEventLog=1 starts no trace session"; else fail "DisableEventLog=1" "$(cat "$trace")"; fi
+TAVO_WINE_TIMEOUT=30 "$run" reg add 'HKLM\System\CurrentControlSet\Control\Brindlex_PTP' /v DisableEventLog /t REG_SZ /d 1 /f >/dev/null 2>&1
+svc -install >/dev/null
+wait_state RUNNING 15
+svc -remove >/dev/null
+if [ -s "$trace" ]; then pass "DisableEventLog stored as a string does not disable"; else fail "DisableEventLog string"; fi
+
+# ---- console mode ----
+out="$(svc -console extra args)"
+expect_output "-console echoes the trace and ends when listening ends" "4: Starting Rpc Server.." "$out"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
