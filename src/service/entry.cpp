@@ -122,6 +122,7 @@ int RunConsole() {
     // The object is left alive: the trace session keeps running past this exit.
     (void)service.release();
     win::Sys().ExitProcess(result);
+    return static_cast<int>(result);  // not reached
 }
 
 int RunDispatcher() {

@@ -122,7 +122,7 @@ public:
                               win::ULONG timeout) override {
         if (wine_) {
             if (session != kWineSession) return ERROR_INVALID_HANDLE;
-            file_.Enable(controlCode == win::EVENT_CONTROL_CODE_ENABLE_PROVIDER, level);
+            file_.Enable(controlCode == EVENT_CONTROL_CODE_ENABLE_PROVIDER, level);
             return ERROR_SUCCESS;
         }
         ::GUID g = ToGuid(provider);
@@ -131,7 +131,7 @@ public:
     win::ULONG ControlTraceW(win::TRACEHANDLE session, const wchar_t* sessionName, win::BYTE* properties,
                              win::ULONG controlCode) override {
         if (wine_) {
-            if (controlCode == win::EVENT_TRACE_CONTROL_STOP) file_.Stop();
+            if (controlCode == EVENT_TRACE_CONTROL_STOP) file_.Stop();
             return ERROR_SUCCESS;
         }
         return ::ControlTraceW(session, sessionName, reinterpret_cast<EVENT_TRACE_PROPERTIES*>(properties),

@@ -9,6 +9,7 @@ namespace {
 inline SC_HANDLE S(win::SC_HANDLE h) { return Raw<SC_HANDLE__>(h); }
 
 // mingw-w64's winsvc.h lacks the trigger structures; these are the documented layouts.
+constexpr DWORD kTriggerActionServiceStart = 1;
 struct TriggerDataItem {
     DWORD dwDataType;
     DWORD cbData;
@@ -87,7 +88,7 @@ public:
     }
     win::DWORD ChangeServiceStartTrigger(win::SC_HANDLE service, const win::GUID& subtype) override {
         ::GUID g = ToGuid(subtype);
-        Trigger trigger{win::SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL, win::SERVICE_TRIGGER_ACTION_SERVICE_START,
+        Trigger trigger{SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL, kTriggerActionServiceStart,
                         &g, 0, nullptr};
         TriggerInfo info{1, &trigger, nullptr};
         return LastErrorOr(::ChangeServiceConfig2W(S(service), SERVICE_CONFIG_TRIGGER_INFO, &info));
