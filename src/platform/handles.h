@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/devices.h"
+#include "platform/hid.h"
 #include "platform/registry.h"
 #include "platform/scm.h"
 
@@ -47,10 +49,17 @@ namespace detail {
 inline void CloseKey(HKEY k) { Reg().RegCloseKey(k); }
 inline void CloseSc(SC_HANDLE h) { Scm().CloseServiceHandle(h); }
 inline void CloseDevNotify(HDEVNOTIFY h) { Scm().UnregisterDeviceNotification(h); }
+inline void CloseDevice(HANDLE h) { Hid().CloseHandle(h); }
+inline void DestroyDevInfo(HDEVINFO h) { Devices().SetupDiDestroyDeviceInfoList(h); }
+inline void FreePreparsed(PHIDP_PREPARSED_DATA p) { Hid().HidD_FreePreparsedData(p); }
 }  // namespace detail
 
 using UniqueHKey = Unique<HKEY, &detail::CloseKey>;
 using UniqueScHandle = Unique<SC_HANDLE, &detail::CloseSc>;
 using UniqueDevNotify = Unique<HDEVNOTIFY, &detail::CloseDevNotify>;
+// Device files (HID collections) are "none" at INVALID_HANDLE_VALUE, as CreateFileW reports.
+using UniqueDeviceHandle = Unique<HANDLE, &detail::CloseDevice, INVALID_HANDLE_VALUE>;
+using UniqueDevInfo = Unique<HDEVINFO, &detail::DestroyDevInfo>;
+using UniquePreparsedData = Unique<PHIDP_PREPARSED_DATA, &detail::FreePreparsed>;
 
 }  // namespace win

@@ -15,6 +15,9 @@ class ServiceManager;
 class EventTracing;
 class Console;
 class System;
+class HidDevices;
+class DeviceManager;
+class Sessions;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -22,6 +25,9 @@ struct Platform {
     EventTracing* etw = nullptr;
     Console* console = nullptr;
     System* system = nullptr;
+    HidDevices* hid = nullptr;
+    DeviceManager* devices = nullptr;
+    Sessions* sessions = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

@@ -174,6 +174,23 @@ inline constexpr DWORD WTS_SESSION_REMOTE_CONTROL = 9;
 inline constexpr DWORD WTS_SESSION_CREATE = 10;
 inline constexpr DWORD WTS_SESSION_TERMINATE = 11;
 
+// ---- terminal services sessions ---------------------------------------------------------
+inline constexpr HANDLE WTS_CURRENT_SERVER_HANDLE = static_cast<HANDLE>(0);
+// WTS_INFO_CLASS
+inline constexpr DWORD WTSUserName = 5;
+inline constexpr DWORD WTSConnectState = 8;
+// WTS_CONNECTSTATE_CLASS
+inline constexpr DWORD WTSActive = 0;
+inline constexpr DWORD WTSConnected = 1;
+inline constexpr DWORD WTSConnectQuery = 2;
+inline constexpr DWORD WTSShadow = 3;
+inline constexpr DWORD WTSDisconnected = 4;
+inline constexpr DWORD WTSIdle = 5;
+inline constexpr DWORD WTSListen = 6;
+inline constexpr DWORD WTSReset = 7;
+inline constexpr DWORD WTSDown = 8;
+inline constexpr DWORD WTSInit = 9;
+
 inline constexpr DWORD PBT_APMSUSPEND = 0x0004;
 inline constexpr DWORD PBT_APMRESUMESUSPEND = 0x0007;
 inline constexpr DWORD PBT_APMRESUMEAUTOMATIC = 0x0012;
@@ -196,6 +213,110 @@ inline constexpr std::size_t DBCC_NAME_OFFSET = 28;
 
 inline constexpr GUID GUID_CLASS_MOUSE = {0x378DE44C, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
 inline constexpr GUID GUID_DEVCLASS_MOUSE = {0x4D36E96F, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+// ---- HID class and device installation ------------------------------------------------
+using USHORT = std::uint16_t;
+using NTSTATUS = LONG;
+using CONFIGRET = DWORD;
+using DEVINST = DWORD;
+
+enum class HDEVINFO : std::uint64_t {};
+enum class PHIDP_PREPARSED_DATA : std::uint64_t {};
+
+inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x00000001;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+inline constexpr DWORD OPEN_EXISTING = 3;
+
+inline constexpr DWORD DIGCF_DEFAULT = 0x01;
+inline constexpr DWORD DIGCF_PRESENT = 0x02;
+inline constexpr DWORD DIGCF_ALLCLASSES = 0x04;
+inline constexpr DWORD DIGCF_PROFILE = 0x08;
+inline constexpr DWORD DIGCF_DEVICEINTERFACE = 0x10;
+
+inline constexpr DWORD SPDRP_DEVICEDESC = 0x00;
+inline constexpr DWORD SPDRP_HARDWAREID = 0x01;
+inline constexpr DWORD SPDRP_MFG = 0x0B;
+
+inline constexpr CONFIGRET CR_SUCCESS = 0x00;
+inline constexpr CONFIGRET CR_INVALID_DEVNODE = 0x05;
+inline constexpr CONFIGRET CR_NO_SUCH_DEVNODE = 0x0D;
+
+inline constexpr DWORD DN_DRIVER_LOADED = 0x00000002;
+inline constexpr DWORD DN_STARTED = 0x00000008;
+inline constexpr DWORD DN_DISABLEABLE = 0x00002000;
+inline constexpr DWORD DN_HAS_PROBLEM = 0x00000400;
+inline constexpr DWORD CM_PROB_FAILED_START = 10;
+inline constexpr DWORD CM_PROB_DISABLED = 22;
+
+inline constexpr NTSTATUS HIDP_STATUS_SUCCESS = 0x00110000;
+inline constexpr NTSTATUS HIDP_STATUS_INVALID_PREPARSED_DATA = static_cast<NTSTATUS>(0xC0110001u);
+inline constexpr NTSTATUS HIDP_STATUS_BUFFER_TOO_SMALL = static_cast<NTSTATUS>(0xC0110007u);
+// HIDP_REPORT_TYPE
+inline constexpr DWORD HidP_Input = 0;
+inline constexpr DWORD HidP_Output = 1;
+inline constexpr DWORD HidP_Feature = 2;
+
+struct SP_DEVINFO_DATA {
+    GUID ClassGuid;
+    DEVINST DevInst;
+    std::uint64_t Reserved;
+};
+
+struct SP_DEVICE_INTERFACE_DATA {
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    std::uint64_t Reserved;
+};
+
+struct HIDD_ATTRIBUTES {
+    ULONG Size;  // 12, as HidD_GetAttributes requires
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+
+struct HIDP_CAPS {
+    USHORT Usage;
+    USHORT UsagePage;
+    USHORT InputReportByteLength;
+    USHORT OutputReportByteLength;
+    USHORT FeatureReportByteLength;
+    USHORT NumberLinkCollectionNodes;
+    USHORT NumberInputButtonCaps;
+    USHORT NumberInputValueCaps;
+    USHORT NumberInputDataIndices;
+    USHORT NumberOutputButtonCaps;
+    USHORT NumberOutputValueCaps;
+    USHORT NumberOutputDataIndices;
+    USHORT NumberFeatureButtonCaps;
+    USHORT NumberFeatureValueCaps;
+    USHORT NumberFeatureDataIndices;
+};
+
+// The fields of HIDP_VALUE_CAPS that callers read; Usage is NotRange.Usage or Range.UsageMin.
+struct HIDP_VALUE_CAPS {
+    USHORT UsagePage;
+    BYTE ReportID;
+    USHORT LinkCollection;
+    USHORT BitSize;
+    USHORT ReportCount;
+    LONG LogicalMin;
+    LONG LogicalMax;
+    LONG PhysicalMin;
+    LONG PhysicalMax;
+    USHORT Usage;
+};
+
+// Interface class of HID collections (HidD_GetHidGuid) and the setup classes of the device manager.
+inline constexpr GUID GUID_DEVINTERFACE_HID = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+inline constexpr GUID GUID_DEVCLASS_HIDCLASS = {0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 
 // ---- event tracing ----------------------------------------------------------------------
 inline constexpr BYTE TRACE_LEVEL_ERROR = 2;

@@ -1,7 +1,9 @@
 // How the registry behaves, pinned down once and checked against both backends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -180,6 +182,117 @@ TEST_F(RegistryContract, DeletingValuesAndTrees) {
     UniqueHKey k;
     EXPECT_EQ(Reg().RegOpenKeyExW(root.get(), L"User\\Deep", 0, KEY_READ, k.put()), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Reg().RegDeleteTreeW(root.get(), L"User"), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+
+// ---- what the settings store relies on ----------------------------------------------------
+
+namespace {
+
+using namespace win;
+
+class RegistryStoreContract : public RegistryContract {};
+
+TEST_F(RegistryStoreContract, TrailingSeparatorNamesTheKeyItself) {
+    {
+        UniqueHKey parent;
+        ASSERT_EQ(Reg().RegCreateKeyExW(root.get(), L"Parent", 0, KEY_ALL_ACCESS, parent.put(), nullptr), 0);
+        SetDword(parent.get(), L"InForce", 5);
+    }
+    // A user path built from an empty name ends in the separator: it reaches the parent.
+    UniqueHKey key;
+    DWORD disposition = 99;
+    ASSERT_EQ(Reg().RegCreateKeyExW(root.get(), L"Parent\\", 0, KEY_READ | KEY_WRITE, key.put(), &disposition), 0);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    DWORD value = 0, size = 4, type = 0;
+    ASSERT_EQ(Reg().RegQueryValueExW(key.get(), L"InForce", &type, reinterpret_cast<BYTE*>(&value), &size), 0);
+    EXPECT_EQ(value, 5u);
+    DWORD subKeys = 99;
+    UniqueHKey parent;
+    ASSERT_EQ(Reg().RegOpenKeyExW(root.get(), L"Parent", 0, KEY_READ, parent.put()), 0);
+    ASSERT_EQ(Reg().RegQueryInfoKeyW(parent.get(), &subKeys, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(subKeys, 0u) << "no empty-named subkey is made";
+}
+
+TEST_F(RegistryStoreContract, KeyNamesAreLimitedTo255Characters) {
+    UniqueHKey k;
+    std::wstring longest(255, L'n');
+    ASSERT_EQ(Reg().RegCreateKeyExW(root.get(), longest.c_str(), 0, KEY_ALL_ACCESS, k.put(), nullptr), 0);
+    k.reset();
+    std::wstring tooLong(300, L'n');
+    HKEY untouched = static_cast<HKEY>(0x1234);
+    EXPECT_EQ(Reg().RegCreateKeyExW(root.get(), tooLong.c_str(), 0, KEY_ALL_ACCESS, &untouched, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(untouched, static_cast<HKEY>(0x1234));
+    // The longest name does not fit a 255-character enumeration buffer (terminator included).
+    wchar_t name[255];
+    DWORD len = 255;
+    EXPECT_EQ(Reg().RegEnumKeyExW(root.get(), 0, name, &len), ERROR_MORE_DATA);
+    wchar_t roomy[256];
+    len = 256;
+    ASSERT_EQ(Reg().RegEnumKeyExW(root.get(), 0, roomy, &len), 0);
+    EXPECT_EQ(len, 255u);
+}
+
+TEST_F(RegistryStoreContract, DwordSizedQueriesReportTheStoredTypeAndSize) {
+    // Data is stored as given, whatever the type claims: a short REG_DWORD stays short.
+    DWORD two = 0x0102;
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Short", REG_DWORD, reinterpret_cast<const BYTE*>(&two), 2), 0);
+    DWORD four = 7;
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Bin", REG_BINARY, reinterpret_cast<const BYTE*>(&four), 4), 0);
+
+    DWORD type = 0, size = 4, value = 0xAAAAAAAA;
+    ASSERT_EQ(Reg().RegQueryValueExW(root.get(), L"Short", &type, reinterpret_cast<BYTE*>(&value), &size), 0);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(size, 2u);
+    type = 0;
+    size = 4;
+    ASSERT_EQ(Reg().RegQueryValueExW(root.get(), L"Bin", &type, reinterpret_cast<BYTE*>(&value), &size), 0);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(RegistryStoreContract, StringQueriesReturnTheStoredBytesUnexpanded) {
+    // Three characters stored without their terminator. (The fourth is not NUL: Windows
+    // counts a NUL that directly follows the given size as the forgotten terminator.)
+    const std::wstring unterminated = L"abcX";
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Raw", REG_SZ, reinterpret_cast<const BYTE*>(unterminated.data()),
+                                   static_cast<DWORD>(3 * sizeof(wchar_t))),
+              0);
+    const std::wstring expand = L"%SystemRoot%\\x";
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Exp", REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand.c_str()),
+                                   static_cast<DWORD>((expand.size() + 1) * sizeof(wchar_t))),
+              0);
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Empty", REG_SZ, nullptr, 0), 0);
+
+    wchar_t text[64];
+    std::fill(std::begin(text), std::end(text), L'#');
+    DWORD type = 0, size = sizeof text;
+    ASSERT_EQ(Reg().RegQueryValueExW(root.get(), L"Raw", &type, reinterpret_cast<BYTE*>(text), &size), 0);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 3 * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(text, 3), L"abc");
+
+    size = sizeof text;
+    ASSERT_EQ(Reg().RegQueryValueExW(root.get(), L"Exp", &type, reinterpret_cast<BYTE*>(text), &size), 0);
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    EXPECT_EQ(std::wstring(text), expand);
+
+    size = sizeof text;
+    ASSERT_EQ(Reg().RegQueryValueExW(root.get(), L"Empty", &type, reinterpret_cast<BYTE*>(text), &size), 0);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 0u);
+
+    // A string larger than the buffer is a short buffer, with the size it needs.
+    const std::wstring big(600, L'x');
+    ASSERT_EQ(Reg().RegSetValueExW(root.get(), L"Big", REG_SZ, reinterpret_cast<const BYTE*>(big.c_str()),
+                                   static_cast<DWORD>((big.size() + 1) * sizeof(wchar_t))),
+              0);
+    size = sizeof text;
+    EXPECT_EQ(Reg().RegQueryValueExW(root.get(), L"Big", &type, reinterpret_cast<BYTE*>(text), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 601 * sizeof(wchar_t));
 }
 
 }  // namespace

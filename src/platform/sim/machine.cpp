@@ -69,6 +69,9 @@ void Machine::Install() {
     p.etw = &etw;
     p.console = &console;
     p.system = &system;
+    p.hid = &devices;
+    p.devices = &devices;
+    p.sessions = &sessions;
     win::SetPlatform(p);
 }
 

@@ -8,9 +8,11 @@
 
 #include "platform/console.h"
 #include "platform/sim/faults.h"
+#include "platform/sim/sim_devices.h"
 #include "platform/sim/sim_etw.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scm.h"
+#include "platform/sim/sim_sessions.h"
 #include "platform/system.h"
 
 namespace sim {
@@ -66,6 +68,8 @@ public:
     SimEtw etw{faults, handles};
     SimConsole console;
     SimSystem system{faults};
+    SimDevices devices{faults, handles};  // HID collections and device-manager nodes
+    SimSessions sessions{faults, handles};
 };
 
 }  // namespace sim

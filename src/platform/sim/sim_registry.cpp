@@ -162,6 +162,9 @@ win::LSTATUS SimRegistry::RegCreateKeyExW(win::HKEY root, const wchar_t* subKey,
     auto base = Resolve(root, &access);
     if (!base) return win::ERROR_INVALID_HANDLE;
     if (base->deleted) return win::ERROR_KEY_DELETED;
+    // Windows limits every key name to 255 characters.
+    for (auto part : SplitPath(subKey ? subKey : L""))
+        if (part.size() > 255) return win::ERROR_INVALID_PARAMETER;
     auto existing = Walk(base, subKey ? subKey : L"", false, nullptr);
     if (!existing) {
         if (!(access & win::KEY_CREATE_SUB_KEY)) return win::ERROR_ACCESS_DENIED;

@@ -10,6 +10,9 @@ win::ServiceManager& ServiceManager();
 win::EventTracing& EventTracing();
 win::Console& Console();
 win::System& System();
+win::HidDevices& HidDevices();
+win::DeviceManager& DeviceManager();
+win::Sessions& Sessions();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -23,6 +26,9 @@ void InstallPlatform() {
     p.etw = &EventTracing();
     p.console = &Console();
     p.system = &System();
+    p.hid = &HidDevices();
+    p.devices = &DeviceManager();
+    p.sessions = &Sessions();
     win::SetPlatform(p);
 }
 

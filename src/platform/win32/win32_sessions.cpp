@@ -1,0 +1,65 @@
+#include "platform/sessions.h"
+#include "platform/win32/win32_common.h"
+
+#include <wtsapi32.h>
+
+namespace win32 {
+namespace {
+
+// Releases a buffer that WTSQuerySessionInformationW handed out.
+struct WtsBuffer {
+    LPWSTR p = nullptr;
+    ~WtsBuffer() {
+        if (p) ::WTSFreeMemory(p);
+    }
+};
+
+// A failed call must never read as success: Wine's connect-state query fails without
+// setting the last error.
+DWORD QueryFailure() {
+    DWORD e = ::GetLastError();
+    return e != ERROR_SUCCESS ? e : ERROR_GEN_FAILURE;
+}
+
+class Win32Sessions : public win::Sessions {
+public:
+    win::DWORD WTSGetActiveConsoleSessionId() override { return ::WTSGetActiveConsoleSessionId(); }
+
+    win::DWORD WTSQueryUserName(win::DWORD sessionId, std::wstring* userName) override {
+        WtsBuffer buffer;
+        DWORD bytes = 0;
+        if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName, &buffer.p, &bytes))
+            return QueryFailure();
+        if (buffer.p == nullptr) {
+            userName->clear();
+            return ERROR_SUCCESS;
+        }
+        // Bounded by the returned size: never trust the terminator alone.
+        std::size_t max = bytes / sizeof(WCHAR);
+        std::size_t len = 0;
+        while (len < max && buffer.p[len] != L'\0') ++len;
+        userName->assign(buffer.p, len);
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD WTSQueryConnectState(win::DWORD sessionId, win::DWORD* state) override {
+        WtsBuffer buffer;
+        DWORD bytes = 0;
+        if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSConnectState, &buffer.p, &bytes))
+            return QueryFailure();
+        if (buffer.p == nullptr || bytes < sizeof(DWORD)) return ERROR_INVALID_DATA;
+        DWORD value;
+        std::memcpy(&value, buffer.p, sizeof value);
+        *state = value;
+        return ERROR_SUCCESS;
+    }
+};
+
+}  // namespace
+
+win::Sessions& Sessions() {
+    static Win32Sessions instance;
+    return instance;
+}
+
+}  // namespace win32
