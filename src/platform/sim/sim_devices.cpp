@@ -290,38 +290,35 @@ win::NTSTATUS SimDevices::HidP_GetValueCaps(win::DWORD reportType, win::HIDP_VAL
     return n < values.size() ? win::HIDP_STATUS_BUFFER_TOO_SMALL : win::HIDP_STATUS_SUCCESS;
 }
 
-win::DWORD SimDevices::HidD_SetFeature(win::HANDLE device, const win::BYTE* report, win::ULONG length) {
-    if (auto e = faults_.Check("HidD_SetFeature")) return e;
-    std::shared_ptr<Node> node;
+// hidclass refuses buffers shorter than the collection's longest feature report and
+// report ids the collection does not declare, before the device sees anything.
+win::DWORD SimDevices::FeatureTarget(win::HANDLE device, const win::BYTE* report, win::ULONG length,
+                                     std::shared_ptr<Node>* node) const {
     {
         std::lock_guard<std::mutex> lock(lock_);
-        if (auto e = Collection(device, &node)) return e;
+        if (auto e = Collection(device, node)) return e;
     }
-    const HidInterface& hid = *node->hid;
-    // hidclass refuses buffers shorter than the collection's longest feature report and
-    // report ids the collection does not declare, before the device sees anything.
+    const HidInterface& hid = *(*node)->hid;
     if (length == 0 || length < FeatureLength(hid)) return win::ERROR_INVALID_USER_BUFFER;
     if (std::none_of(hid.featureValues.begin(), hid.featureValues.end(),
                      [&](const FeatureValue& v) { return v.reportId == report[0]; }))
         return win::ERROR_INVALID_PARAMETER;
     if (!hid.firmware) return win::ERROR_GEN_FAILURE;
-    return hid.firmware->SetFeature(report, length);
+    return win::ERROR_SUCCESS;
+}
+
+win::DWORD SimDevices::HidD_SetFeature(win::HANDLE device, const win::BYTE* report, win::ULONG length) {
+    if (auto e = faults_.Check("HidD_SetFeature")) return e;
+    std::shared_ptr<Node> node;
+    if (auto e = FeatureTarget(device, report, length, &node)) return e;
+    return node->hid->firmware->SetFeature(report, length);
 }
 
 win::DWORD SimDevices::HidD_GetFeature(win::HANDLE device, win::BYTE* report, win::ULONG length) {
     if (auto e = faults_.Check("HidD_GetFeature")) return e;
     std::shared_ptr<Node> node;
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        if (auto e = Collection(device, &node)) return e;
-    }
-    const HidInterface& hid = *node->hid;
-    if (length == 0 || length < FeatureLength(hid)) return win::ERROR_INVALID_USER_BUFFER;
-    if (std::none_of(hid.featureValues.begin(), hid.featureValues.end(),
-                     [&](const FeatureValue& v) { return v.reportId == report[0]; }))
-        return win::ERROR_INVALID_PARAMETER;
-    if (!hid.firmware) return win::ERROR_GEN_FAILURE;
-    return hid.firmware->GetFeature(report, length);
+    if (auto e = FeatureTarget(device, report, length, &node)) return e;
+    return node->hid->firmware->GetFeature(report, length);
 }
 
 // ---- set-up and inspection ---------------------------------------------------------------

@@ -131,6 +131,8 @@ private:
     // The open collection behind a device handle, or the error the call fails with.
     win::DWORD Collection(win::HANDLE device, std::shared_ptr<Node>* node) const;
     static win::USHORT FeatureLength(const HidInterface& hid);
+    win::DWORD FeatureTarget(win::HANDLE device, const win::BYTE* report, win::ULONG length,
+                             std::shared_ptr<Node>* node) const;
 
     FaultPlan& faults_;
     HandleTable& handles_;
