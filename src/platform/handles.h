@@ -8,6 +8,7 @@
 #include "platform/hid.h"
 #include "platform/registry.h"
 #include "platform/scm.h"
+#include "platform/sessions.h"
 
 namespace win {
 
@@ -52,6 +53,7 @@ inline void CloseDevNotify(HDEVNOTIFY h) { Scm().UnregisterDeviceNotification(h)
 inline void CloseDevice(HANDLE h) { Hid().CloseHandle(h); }
 inline void DestroyDevInfo(HDEVINFO h) { Devices().SetupDiDestroyDeviceInfoList(h); }
 inline void FreePreparsed(PHIDP_PREPARSED_DATA p) { Hid().HidD_FreePreparsedData(p); }
+inline void CloseToken(HANDLE h) { Wts().CloseHandle(h); }
 }  // namespace detail
 
 using UniqueHKey = Unique<HKEY, &detail::CloseKey>;
@@ -61,5 +63,33 @@ using UniqueDevNotify = Unique<HDEVNOTIFY, &detail::CloseDevNotify>;
 using UniqueDeviceHandle = Unique<HANDLE, &detail::CloseDevice, INVALID_HANDLE_VALUE>;
 using UniqueDevInfo = Unique<HDEVINFO, &detail::DestroyDevInfo>;
 using UniquePreparsedData = Unique<PHIDP_PREPARSED_DATA, &detail::FreePreparsed>;
+// User tokens are "none" at null, as WTSQueryUserToken leaves them on failure.
+using UniqueToken = Unique<HANDLE, &detail::CloseToken>;
+
+// A loaded user profile: unloading needs the token it was loaded with, which the owner
+// borrows and which must outlive it (declare the token's owner first).
+class UniqueProfile {
+public:
+    UniqueProfile() = default;
+    ~UniqueProfile() { reset(); }
+    UniqueProfile(const UniqueProfile&) = delete;
+    UniqueProfile& operator=(const UniqueProfile&) = delete;
+
+    // Takes over a load that succeeded.
+    void adopt(HANDLE token, HKEY profile) {
+        reset();
+        token_ = token;
+        profile_ = profile;
+    }
+    void reset() {
+        if (profile_ != HKEY{}) Wts().UnloadUserProfile(std::exchange(token_, HANDLE{}), std::exchange(profile_, HKEY{}));
+    }
+    HKEY root() const { return profile_; }
+    explicit operator bool() const { return profile_ != HKEY{}; }
+
+private:
+    HANDLE token_{};
+    HKEY profile_{};
+};
 
 }  // namespace win

@@ -18,6 +18,7 @@ class System;
 class HidDevices;
 class DeviceManager;
 class Sessions;
+class Files;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -28,6 +29,7 @@ struct Platform {
     HidDevices* hid = nullptr;
     DeviceManager* devices = nullptr;
     Sessions* sessions = nullptr;
+    Files* files = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

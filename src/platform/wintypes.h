@@ -345,4 +345,43 @@ inline constexpr std::size_t LogFileNameOffset = 112;
 inline constexpr std::size_t LoggerNameOffset = 116;
 }  // namespace etp
 
+// ---- user tokens, shell folders and file paths ------------------------------------------
+using HRESULT = LONG;
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+inline constexpr HRESULT HRESULT_FROM_WIN32(DWORD e) {
+    return e == 0 ? S_OK : static_cast<HRESULT>((e & 0xFFFFu) | 0x80070000u);
+}
+inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+
+inline constexpr DWORD MAX_PATH = 260;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_NO_TOKEN = 1008;
+inline constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+
+inline constexpr int CSIDL_LOCAL_APPDATA = 0x001C;
+inline constexpr int CSIDL_FLAG_CREATE = 0x8000;
+inline constexpr int CSIDL_FLAG_MASK = 0xFF00;
+inline constexpr DWORD SHGFP_TYPE_CURRENT = 0;
+
+// ---- user profiles (userenv) --------------------------------------------------------------
+inline constexpr DWORD PI_NOUI = 1;
+// PROFILEINFOW with the fields in userenv's order. hProfile is, as on Windows, a registry
+// key on the root of the user's hive; it belongs to the profile load and is released by
+// UnloadUserProfile, never by RegCloseKey.
+struct PROFILEINFOW {
+    DWORD dwSize;
+    DWORD dwFlags;
+    wchar_t* lpUserName;
+    wchar_t* lpProfilePath;
+    wchar_t* lpDefaultPath;
+    wchar_t* lpServerName;
+    wchar_t* lpPolicyPath;
+    HKEY hProfile;
+};
+// sizeof(PROFILEINFOW) of x64 Windows: what dwSize must say.
+inline constexpr DWORD kProfileInfoSize = 56;
+
 }  // namespace win

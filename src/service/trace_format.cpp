@@ -83,6 +83,13 @@ void PutNumber(Sink& sink, const Spec& spec, const char* lengthMod, char conv, T
 
 }  // namespace
 
+std::string NarrowText(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) out.push_back(Narrow(c));
+    return out;
+}
+
 std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_list args) {
     Sink sink(out, capacity);
     va_list ap;

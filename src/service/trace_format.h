@@ -6,11 +6,16 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace tavo {
 
 // Formats into out (capacity bytes, at least 1) and always NUL-terminates. Output that does
 // not fit is cut. Returns the number of characters stored, without the terminator.
 std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_list args);
+
+// Wide text for a narrow "%s": one byte per character, as the log narrows wide text.
+std::string NarrowText(std::wstring_view text);
 
 }  // namespace tavo

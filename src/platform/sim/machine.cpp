@@ -72,6 +72,7 @@ void Machine::Install() {
     p.hid = &devices;
     p.devices = &devices;
     p.sessions = &sessions;
+    p.files = &files;
     win::SetPlatform(p);
 }
 

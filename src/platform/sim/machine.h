@@ -10,6 +10,7 @@
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_devices.h"
 #include "platform/sim/sim_etw.h"
+#include "platform/sim/sim_files.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_sessions.h"
@@ -69,7 +70,8 @@ public:
     SimConsole console;
     SimSystem system{faults};
     SimDevices devices{faults, handles};  // HID collections and device-manager nodes
-    SimSessions sessions{faults, handles};
+    SimSessions sessions{faults, handles, registry};  // profiles mount their hives in registry
+    SimFiles files{faults, handles, sessions};
 };
 
 }  // namespace sim

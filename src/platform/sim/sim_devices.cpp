@@ -52,7 +52,10 @@ win::DWORD SimDevices::SetupDiGetClassDevsW(const win::GUID& classGuid, win::DWO
         if ((flags & win::DIGCF_PRESENT) && !node->present) continue;
         bool member;
         if (set.interfaces)
-            member = node->hid && classGuid == win::GUID_DEVINTERFACE_HID;
+            // A collection that is not started (disabled, or failed) has no active interface,
+            // and DIGCF_PRESENT lists active interfaces only.
+            member = node->hid && classGuid == win::GUID_DEVINTERFACE_HID &&
+                     (!(flags & win::DIGCF_PRESENT) || (node->device.status & win::DN_STARTED));
         else
             member = (flags & win::DIGCF_ALLCLASSES) || node->device.setupClass == classGuid;
         if (member) set.elements.push_back(node);
@@ -180,7 +183,10 @@ win::DWORD SimDevices::CreateFileW(const wchar_t* path, win::DWORD access, win::
     std::lock_guard<std::mutex> lock(lock_);
     const std::wstring key = Upper(path);
     auto it = std::find_if(nodes_.begin(), nodes_.end(),
-                           [&](const auto& n) { return n->present && n->hid && Upper(n->hid->path) == key; });
+                           [&](const auto& n) {
+                               return n->present && n->hid && (n->device.status & win::DN_STARTED) &&
+                                      Upper(n->hid->path) == key;
+                           });
     if (it == nodes_.end()) return win::ERROR_FILE_NOT_FOUND;
     Node& node = **it;
     if (node.hid->vanishAfterOpens >= 0 && node.opens >= node.hid->vanishAfterOpens) {

@@ -104,6 +104,8 @@ public:
     win::DEVINST Add(Device device);
     win::DEVINST AddHid(HidInterface hid);
     // Device Manager's yellow bang: DN_HAS_PROBLEM with the problem number, not started.
+    // A HID collection that is not started loses its interface: present-interface sets
+    // leave it out and its path no longer opens. CM_PROB_DISABLED is a disabled node.
     void SetProblem(win::DEVINST node, win::DWORD problem);
     // Surprise removal: the node leaves every later set, opens fail, open handles go dead.
     void Unplug(win::DEVINST node);

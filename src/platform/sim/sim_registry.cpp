@@ -37,6 +37,7 @@ struct SimRegistry::Key {
     std::vector<RegValue> values;                           // creation order
     bool deleted = false;
     bool denyWrite = false;
+    bool mountedHive = false;  // the root of a hive file that is mounted somewhere
 
     RegValue* FindValue(std::wstring_view n) {
         std::wstring f = Fold(n);
@@ -526,6 +527,67 @@ void SimRegistry::Import(std::wstring_view regText) {
             throw std::invalid_argument("unsupported registry value type");
         }
     }
+}
+
+// ---- hives ------------------------------------------------------------------------------
+
+void SimRegistry::ImportHive(std::wstring_view file, std::wstring_view regText) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    auto& hive = hives_[Fold(file)];
+    if (!hive) hive = std::make_shared<Key>();
+    // The import addresses HKEY_CURRENT_USER; point that root at the hive meanwhile.
+    const auto hkcu = static_cast<std::uint64_t>(win::HKEY_CURRENT_USER);
+    struct Restore {
+        std::map<std::uint64_t, std::shared_ptr<Key>>& roots;
+        std::uint64_t slot;
+        std::shared_ptr<Key> saved;
+        ~Restore() { roots[slot] = saved; }
+    } restore{roots_, hkcu, roots_[hkcu]};
+    roots_[hkcu] = hive;
+    Import(regText);
+}
+
+bool SimRegistry::LoadHive(std::wstring_view keyPath, std::wstring_view file) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    const std::size_t slash = keyPath.rfind(L'\\');
+    if (slash == std::wstring_view::npos) return false;
+    auto parent = FindPath(keyPath.substr(0, slash));
+    const std::wstring_view name = keyPath.substr(slash + 1);
+    if (!parent || name.empty() || parent->children.contains(Fold(name))) return false;
+    auto& hive = hives_[Fold(file)];
+    if (!hive) hive = std::make_shared<Key>();
+    if (hive->mountedHive) return false;
+    hive->name = std::wstring(name);
+    hive->mountedHive = true;
+    parent->children[Fold(name)] = hive;
+    return true;
+}
+
+bool SimRegistry::UnloadHive(std::wstring_view keyPath) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    const std::size_t slash = keyPath.rfind(L'\\');
+    if (slash == std::wstring_view::npos) return false;
+    auto parent = FindPath(keyPath.substr(0, slash));
+    if (!parent) return false;
+    auto it = parent->children.find(Fold(keyPath.substr(slash + 1)));
+    if (it == parent->children.end() || !it->second->mountedHive) return false;
+    it->second->mountedHive = false;
+    parent->children.erase(it);
+    return true;
+}
+
+win::HKEY SimRegistry::OpenHiveRoot(std::wstring_view keyPath) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    auto key = FindPath(keyPath);
+    if (!key || !key->mountedHive) return win::HKEY{};
+    return NewHandle(key, win::KEY_ALL_ACCESS);
+}
+
+bool SimRegistry::CloseHiveRoot(win::HKEY key) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (!open_.erase(static_cast<std::uint64_t>(key))) return false;
+    handles_.Close(static_cast<std::uint64_t>(key), "HKEY");
+    return true;
 }
 
 }  // namespace sim

@@ -61,6 +61,22 @@ public:
     // any write right), modelling an ACL.
     void DenyWrite(std::wstring_view keyPath);
 
+    // ---- hives: files of keys mounted under HKEY_USERS, as the profile service does ----
+    // Fills the hive file (created empty when new) from ".reg" text whose sections start at
+    // HKEY_CURRENT_USER, as a user's exported settings read. The hive may be mounted or not.
+    void ImportHive(std::wstring_view file, std::wstring_view regText);
+    // Mounts the hive file at keyPath (a new key directly under a root); false when the
+    // path is taken or its parent is missing.
+    bool LoadHive(std::wstring_view keyPath, std::wstring_view file);
+    // Detaches what LoadHive mounted; the contents stay in the file. Keys still open under
+    // it keep working on the detached contents.
+    bool UnloadHive(std::wstring_view keyPath);
+    // The key on a mounted hive's root that the profile service hands out as hProfile:
+    // opened and closed on the service's side, so no injected fault of the caller's registry
+    // calls applies. Counted as kind "HKEY". None when nothing is mounted there.
+    win::HKEY OpenHiveRoot(std::wstring_view keyPath);
+    bool CloseHiveRoot(win::HKEY key);
+
 private:
     struct Key;
     struct Open {
@@ -79,6 +95,7 @@ private:
     mutable std::recursive_mutex lock_;
     std::map<std::uint64_t, std::shared_ptr<Key>> roots_;
     std::map<std::uint64_t, Open> open_;
+    std::map<std::wstring, std::shared_ptr<Key>> hives_;  // by folded file name
 };
 
 }  // namespace sim

@@ -1,6 +1,11 @@
 #include "platform/sim/sim_sessions.h"
 
 namespace sim {
+namespace {
+
+std::wstring DefaultLocalAppData(const std::wstring& user) { return L"C:\\Users\\" + user + L"\\AppData\\Local"; }
+
+}  // namespace
 
 SimSessions::SimSessions(FaultPlan& faults, HandleTable& handles) : faults_(faults), handles_(handles) {
     sessions_[0] = SimSession{0, L"", win::WTSDisconnected};
@@ -33,8 +38,31 @@ win::DWORD SimSessions::WTSQueryConnectState(win::DWORD sessionId, win::DWORD* s
     return win::ERROR_SUCCESS;
 }
 
+win::DWORD SimSessions::WTSQueryUserToken(win::DWORD sessionId, win::HANDLE* token) {
+    if (auto e = faults_.Check("WTSQueryUserToken")) return e;
+    if (token == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = sessions_.find(sessionId);
+    if (it == sessions_.end()) return win::ERROR_FILE_NOT_FOUND;
+    if (it->second.userName.empty()) return win::ERROR_NO_TOKEN;
+    std::uint64_t h = handles_.Open("TOKEN");
+    tokens_[h] = it->second.userName;
+    *token = static_cast<win::HANDLE>(h);
+    return win::ERROR_SUCCESS;
+}
+
+win::DWORD SimSessions::CloseHandle(win::HANDLE token) {
+    if (auto e = faults_.Check("CloseHandle")) return e;
+    std::lock_guard<std::mutex> lock(lock_);
+    auto h = static_cast<std::uint64_t>(token);
+    if (!handles_.Close(h, "TOKEN")) return win::ERROR_INVALID_HANDLE;
+    tokens_.erase(h);
+    return win::ERROR_SUCCESS;
+}
+
 void SimSessions::AddSession(win::DWORD id, std::wstring userName, win::DWORD connectState) {
     std::lock_guard<std::mutex> lock(lock_);
+    if (!userName.empty() && !users_.contains(userName)) users_[userName] = SimUser{userName, DefaultLocalAppData(userName)};
     sessions_[id] = SimSession{id, std::move(userName), connectState};
 }
 
@@ -51,6 +79,28 @@ void SimSessions::SetConsoleSession(win::DWORD id) {
 void SimSessions::LogOn(std::wstring userName, win::DWORD id) {
     AddSession(id, std::move(userName), win::WTSActive);
     SetConsoleSession(id);
+}
+
+void SimSessions::AddUser(std::wstring name, std::wstring localAppData) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (localAppData.empty()) localAppData = DefaultLocalAppData(name);
+    users_[name] = SimUser{name, std::move(localAppData)};
+}
+
+std::optional<SimUser> SimSessions::User(const std::wstring& name) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = users_.find(name);
+    if (it == users_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<SimUser> SimSessions::TokenUser(win::HANDLE token) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto t = tokens_.find(static_cast<std::uint64_t>(token));
+    if (t == tokens_.end()) return std::nullopt;
+    auto u = users_.find(t->second);
+    if (u == users_.end()) return SimUser{t->second, DefaultLocalAppData(t->second)};
+    return u->second;
 }
 
 std::optional<SimSession> SimSessions::Session(win::DWORD id) const {

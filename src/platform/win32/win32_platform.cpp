@@ -13,6 +13,7 @@ win::System& System();
 win::HidDevices& HidDevices();
 win::DeviceManager& DeviceManager();
 win::Sessions& Sessions();
+win::Files& Files();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -29,6 +30,7 @@ void InstallPlatform() {
     p.hid = &HidDevices();
     p.devices = &DeviceManager();
     p.sessions = &Sessions();
+    p.files = &Files();
     win::SetPlatform(p);
 }
 

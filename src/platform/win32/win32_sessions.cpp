@@ -1,6 +1,7 @@
 #include "platform/sessions.h"
 #include "platform/win32/win32_common.h"
 
+#include <userenv.h>
 #include <wtsapi32.h>
 
 namespace win32 {
@@ -51,6 +52,42 @@ public:
         DWORD value;
         std::memcpy(&value, buffer.p, sizeof value);
         *state = value;
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD WTSQueryUserToken(win::DWORD sessionId, win::HANDLE* token) override {
+        HANDLE h = nullptr;
+        if (!::WTSQueryUserToken(sessionId, &h)) return QueryFailure();
+        *token = static_cast<win::HANDLE>(reinterpret_cast<std::uintptr_t>(h));
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD CloseHandle(win::HANDLE token) override {
+        if (!::CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(token)))) return QueryFailure();
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD LoadUserProfileW(win::HANDLE token, win::PROFILEINFOW* profile) override {
+        if (profile == nullptr) return ERROR_INVALID_PARAMETER;
+        static_assert(sizeof(PROFILEINFOW) == win::kProfileInfoSize);
+        PROFILEINFOW info{};
+        info.dwSize = profile->dwSize;  // a wrong size fails as it would
+        info.dwFlags = profile->dwFlags;
+        info.lpUserName = profile->lpUserName;
+        info.lpProfilePath = profile->lpProfilePath;
+        info.lpDefaultPath = profile->lpDefaultPath;
+        info.lpServerName = profile->lpServerName;
+        info.lpPolicyPath = profile->lpPolicyPath;
+        if (!::LoadUserProfileW(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(token)), &info))
+            return QueryFailure();
+        profile->hProfile = static_cast<win::HKEY>(reinterpret_cast<std::uintptr_t>(info.hProfile));
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD UnloadUserProfile(win::HANDLE token, win::HKEY profile) override {
+        if (!::UnloadUserProfile(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(token)),
+                                 reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(profile))))
+            return QueryFailure();
         return ERROR_SUCCESS;
     }
 };
