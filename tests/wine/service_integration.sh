@@ -23,9 +23,11 @@ trap cleanup EXIT
 # A fresh prefix per run: earlier runs must not leave a service or a trace behind.
 cleanup
 rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
-"$run" cmd /c exit >/dev/null 2>&1
-# Services are not user processes: without a persistent server Wine ends them as soon as
-# the last client exits.
+"$run" cmd /c exit >/dev/null 2>&1 || true
+# Services are not user processes: Wine ends them with the last client unless the server
+# is persistent, so replace the server that created the prefix with a persistent one.
+timeout 30 wineserver -k >/dev/null 2>&1 || true
+timeout 30 wineserver -w >/dev/null 2>&1 || true
 timeout 30 wineserver -p
 
 # Installed under a folder with a blank, so the quoted program path is exercised.
