@@ -75,9 +75,10 @@ long ReadDisableEventLog() {
 void FormatTraceRecord(wchar_t* out, const char* format, va_list args) {
     char narrow[4096];
     std::size_t n = FormatTrace(narrow, kTraceNarrowLimit, format, args);
-    while (n > 0 && IsCSpace(narrow[n - 1])) --n;
-    // The wide record must hold the text, "\r\n" and the terminator.
+    // The wide record must hold the text, "\r\n" and the terminator. Cut before stripping,
+    // so a cut that ends in an inner line end or blanks still gets exactly one "\r\n".
     if (n > kTraceWideChars - 3) n = kTraceWideChars - 3;
+    while (n > 0 && IsCSpace(narrow[n - 1])) --n;
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
     out[n] = L'\r';
     out[n + 1] = L'\n';

@@ -49,6 +49,11 @@ TEST(TraceRecord, LongMessagesAreCutToFitWithTheirLineEnd) {
     // Exactly at the limit nothing is lost.
     std::string fits(kTraceWideChars - 3, 'y');
     EXPECT_EQ(Record("%s", fits.c_str()), std::wstring(fits.begin(), fits.end()) + L"\r\n");
+    // A cut that ends in an inner line end or blanks still gives one "\r\n" after the text.
+    std::string inner = std::string(kTraceWideChars - 5, 'z') + "\r\n" + std::string(40, 'w');
+    EXPECT_EQ(Record("%s", inner.c_str()), std::wstring(kTraceWideChars - 5, L'z') + L"\r\n");
+    std::string blanks = std::string(kTraceWideChars - 6, 'v') + " \t  " + std::string(40, 'u');
+    EXPECT_EQ(Record("%s", blanks.c_str()), std::wstring(kTraceWideChars - 6, L'v') + L"\r\n");
 }
 
 TEST(TraceRecord, BytesAboveAsciiWidenOneToOne) {
