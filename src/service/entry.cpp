@@ -49,13 +49,14 @@ int Install() {
     // Quoted, so a path with a blank cannot start a different program.
     std::wstring binaryPath = L"\"" + std::wstring(path, length) + L"\"";
 
+    // Declared first so it is released last: the manager handle closes before the service's.
+    win::UniqueScHandle service;
     win::UniqueScHandle manager;
     error = win::Scm().OpenSCManagerW(win::SC_MANAGER_CONNECT | win::SC_MANAGER_CREATE_SERVICE, manager.put());
     if (error != win::ERROR_SUCCESS) {
         PrintFailure(L"OpenSCManager", error);
         return 0;
     }
-    win::UniqueScHandle service;
     error = win::Scm().CreateServiceW(manager.get(), kServiceName, kServiceDisplayName,
                                       win::SERVICE_QUERY_STATUS | win::SERVICE_START, win::SERVICE_WIN32_OWN_PROCESS,
                                       win::SERVICE_DEMAND_START, win::SERVICE_ERROR_NORMAL, binaryPath.c_str(),
@@ -74,13 +75,13 @@ int Install() {
 }
 
 int Remove() {
+    win::UniqueScHandle service;  // released after the manager, as in install
     win::UniqueScHandle manager;
     win::DWORD error = win::Scm().OpenSCManagerW(win::SC_MANAGER_CONNECT, manager.put());
     if (error != win::ERROR_SUCCESS) {
         PrintFailure(L"OpenSCManager", error);
         return 0;
     }
-    win::UniqueScHandle service;
     error = win::Scm().OpenServiceW(manager.get(), kServiceName, win::SERVICE_STOP | win::SERVICE_QUERY_STATUS | win::DELETE,
                                     service.put());
     if (error != win::ERROR_SUCCESS) {

@@ -11,13 +11,13 @@ namespace tavo {
 
 void SetServiceInfo() {
     TraceLog("SetServiceInfo++\n");
+    win::UniqueScHandle service;  // released after the manager
     win::UniqueScHandle manager;
     win::DWORD error = win::Scm().OpenSCManagerW(win::SC_MANAGER_ALL_ACCESS, manager.put());
     if (error != win::ERROR_SUCCESS) {
         TraceLog("OpenSCManager failed w/err 0x%08lx\n", error);
     } else {
         TraceLog("OpenSCManager Success\n");
-        win::UniqueScHandle service;
         error = win::Scm().OpenServiceW(manager.get(), kServiceName,
                                         win::SERVICE_QUERY_CONFIG | win::SERVICE_CHANGE_CONFIG, service.put());
         if (error != win::ERROR_SUCCESS) {
