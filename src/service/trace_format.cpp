@@ -31,7 +31,7 @@ private:
     std::size_t len_ = 0;
 };
 
-struct Spec {
+struct Conversion {
     char flags[6] = {};
     int width = -1;
     int precision = -1;
@@ -43,32 +43,32 @@ struct Spec {
 char Narrow(wchar_t c) { return static_cast<std::uint32_t>(c) > 0xFF ? '?' : static_cast<char>(c); }
 
 template <typename Ch>
-void PutString(Sink& sink, const Spec& spec, const Ch* s) {
+void PutString(Sink& sink, const Conversion& cv, const Ch* s) {
     if (s == nullptr) {
         static const char kNull[] = "(null)";
-        PutString(sink, spec, kNull);
+        PutString(sink, cv, kNull);
         return;
     }
     std::size_t n = 0;
-    while (s[n] != 0 && (spec.precision < 0 || n < static_cast<std::size_t>(spec.precision))) ++n;
-    int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
-    if (!spec.left) sink.Pad(' ', pad);
+    while (s[n] != 0 && (cv.precision < 0 || n < static_cast<std::size_t>(cv.precision))) ++n;
+    int pad = cv.width > static_cast<int>(n) ? cv.width - static_cast<int>(n) : 0;
+    if (!cv.left) sink.Pad(' ', pad);
     for (std::size_t i = 0; i < n; ++i) {
         if constexpr (sizeof(Ch) == 1)
             sink.Put(s[i]);
         else
             sink.Put(Narrow(s[i]));
     }
-    if (spec.left) sink.Pad(' ', pad);
+    if (cv.left) sink.Pad(' ', pad);
 }
 
-// Formats one numeric conversion through the C library with a normalised spec.
+// Formats one numeric conversion through the C library with a normalised conversion.
 template <typename T>
-void PutNumber(Sink& sink, const Spec& spec, const char* lengthMod, char conv, T value) {
+void PutNumber(Sink& sink, const Conversion& cv, const char* lengthMod, char conv, T value) {
     char fmt[32];
     char* f = fmt;
     *f++ = '%';
-    for (const char* p = spec.flags; *p; ++p) *f++ = *p;
+    for (const char* p = cv.flags; *p; ++p) *f++ = *p;
     *f++ = '*';
     *f++ = '.';
     *f++ = '*';
@@ -76,8 +76,8 @@ void PutNumber(Sink& sink, const Spec& spec, const char* lengthMod, char conv, T
     *f++ = conv;
     *f = '\0';
     char buf[128];
-    int n = std::snprintf(buf, sizeof buf, fmt, spec.width < 0 ? 0 : (spec.width > 100 ? 100 : spec.width),
-                          spec.precision > 100 ? 100 : spec.precision, value);
+    int n = std::snprintf(buf, sizeof buf, fmt, cv.width < 0 ? 0 : (cv.width > 100 ? 100 : cv.width),
+                          cv.precision > 100 ? 100 : cv.precision, value);
     if (n > 0) sink.Put(buf, static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
 }
 
@@ -104,89 +104,89 @@ std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_
             sink.Put('%');
             continue;
         }
-        Spec spec;
+        Conversion cv;
         std::size_t nf = 0;
         while (*p && std::strchr("-+ #0", *p)) {
-            if (*p == '-') spec.left = true;
-            if (nf < sizeof spec.flags - 1) spec.flags[nf++] = *p;
+            if (*p == '-') cv.left = true;
+            if (nf < sizeof cv.flags - 1) cv.flags[nf++] = *p;
             ++p;
         }
         if (*p == '*') {
-            spec.width = va_arg(ap, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
-                if (nf < sizeof spec.flags - 1) spec.flags[nf++] = '-';
+            cv.width = va_arg(ap, int);
+            if (cv.width < 0) {
+                cv.left = true;
+                cv.width = -cv.width;
+                if (nf < sizeof cv.flags - 1) cv.flags[nf++] = '-';
             }
             ++p;
         } else if (*p >= '0' && *p <= '9') {
-            spec.width = 0;
-            while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+            cv.width = 0;
+            while (*p >= '0' && *p <= '9') cv.width = cv.width * 10 + (*p++ - '0');
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            cv.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(ap, int);
+                cv.precision = va_arg(ap, int);
                 ++p;
             } else {
-                while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+                while (*p >= '0' && *p <= '9') cv.precision = cv.precision * 10 + (*p++ - '0');
             }
         }
         if (std::strncmp(p, "I64", 3) == 0) {
-            spec.length = Spec::k64;
+            cv.length = Conversion::k64;
             p += 3;
         } else if (std::strncmp(p, "I32", 3) == 0) {
             p += 3;
         } else if (*p == 'h') {
-            spec.length = (p[1] == 'h') ? Spec::kChar : Spec::kShort;
+            cv.length = (p[1] == 'h') ? Conversion::kChar : Conversion::kShort;
             p += (p[1] == 'h') ? 2 : 1;
         } else if (*p == 'l') {
             if (p[1] == 'l') {
-                spec.length = Spec::k64;
+                cv.length = Conversion::k64;
                 p += 2;
             } else {
-                spec.length = Spec::kWide;  // 32-bit for integers, wide for strings
+                cv.length = Conversion::kWide;  // 32-bit for integers, wide for strings
                 ++p;
             }
         } else if (*p == 'w') {
-            spec.length = Spec::kWide;
+            cv.length = Conversion::kWide;
             ++p;
         } else if (*p == 'I' || *p == 'z' || *p == 'j' || *p == 't') {
-            spec.length = Spec::kSize;
+            cv.length = Conversion::kSize;
             ++p;
         } else if (*p == 'L') {
-            spec.length = Spec::kDouble;
+            cv.length = Conversion::kDouble;
             ++p;
         }
-        spec.conv = *p;
-        switch (spec.conv) {
+        cv.conv = *p;
+        switch (cv.conv) {
             case 'd':
             case 'i':
-                if (spec.length == Spec::k64 || spec.length == Spec::kSize)
-                    PutNumber(sink, spec, "ll", 'd', static_cast<long long>(va_arg(ap, long long)));
+                if (cv.length == Conversion::k64 || cv.length == Conversion::kSize)
+                    PutNumber(sink, cv, "ll", 'd', static_cast<long long>(va_arg(ap, long long)));
                 else {
                     int v = va_arg(ap, int);
-                    if (spec.length == Spec::kShort) v = static_cast<short>(v);
-                    if (spec.length == Spec::kChar) v = static_cast<signed char>(v);
-                    PutNumber(sink, spec, "", 'd', v);
+                    if (cv.length == Conversion::kShort) v = static_cast<short>(v);
+                    if (cv.length == Conversion::kChar) v = static_cast<signed char>(v);
+                    PutNumber(sink, cv, "", 'd', v);
                 }
                 break;
             case 'u':
             case 'x':
             case 'X':
             case 'o':
-                if (spec.length == Spec::k64 || spec.length == Spec::kSize)
-                    PutNumber(sink, spec, "ll", spec.conv, static_cast<unsigned long long>(va_arg(ap, unsigned long long)));
+                if (cv.length == Conversion::k64 || cv.length == Conversion::kSize)
+                    PutNumber(sink, cv, "ll", cv.conv, static_cast<unsigned long long>(va_arg(ap, unsigned long long)));
                 else {
                     unsigned v = va_arg(ap, unsigned);
-                    if (spec.length == Spec::kShort) v = static_cast<unsigned short>(v);
-                    if (spec.length == Spec::kChar) v = static_cast<unsigned char>(v);
-                    PutNumber(sink, spec, "", spec.conv, v);
+                    if (cv.length == Conversion::kShort) v = static_cast<unsigned short>(v);
+                    if (cv.length == Conversion::kChar) v = static_cast<unsigned char>(v);
+                    PutNumber(sink, cv, "", cv.conv, v);
                 }
                 break;
             case 'p': {
-                Spec ps;
+                Conversion ps;
                 ps.precision = 16;
                 PutNumber(sink, ps, "ll", 'X',
                           static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(va_arg(ap, void*))));
@@ -195,22 +195,22 @@ std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_
             case 'c':
             case 'C': {
                 int v = va_arg(ap, int);
-                char c = (spec.conv == 'C' || spec.length == Spec::kWide) ? Narrow(static_cast<wchar_t>(v))
+                char c = (cv.conv == 'C' || cv.length == Conversion::kWide) ? Narrow(static_cast<wchar_t>(v))
                                                                            : static_cast<char>(v);
-                int pad = spec.width > 1 ? spec.width - 1 : 0;
-                if (!spec.left) sink.Pad(' ', pad);
+                int pad = cv.width > 1 ? cv.width - 1 : 0;
+                if (!cv.left) sink.Pad(' ', pad);
                 sink.Put(c);
-                if (spec.left) sink.Pad(' ', pad);
+                if (cv.left) sink.Pad(' ', pad);
                 break;
             }
             case 's':
-                if (spec.length == Spec::kWide)
-                    PutString(sink, spec, va_arg(ap, const wchar_t*));
+                if (cv.length == Conversion::kWide)
+                    PutString(sink, cv, va_arg(ap, const wchar_t*));
                 else
-                    PutString(sink, spec, va_arg(ap, const char*));
+                    PutString(sink, cv, va_arg(ap, const char*));
                 break;
             case 'S':
-                PutString(sink, spec, va_arg(ap, const wchar_t*));
+                PutString(sink, cv, va_arg(ap, const wchar_t*));
                 break;
             case 'e':
             case 'E':
@@ -220,10 +220,10 @@ std::size_t FormatTrace(char* out, std::size_t capacity, const char* format, va_
             case 'G':
             case 'a':
             case 'A':
-                if (spec.length == Spec::kDouble)
-                    PutNumber(sink, spec, "L", spec.conv, va_arg(ap, long double));
+                if (cv.length == Conversion::kDouble)
+                    PutNumber(sink, cv, "L", cv.conv, va_arg(ap, long double));
                 else
-                    PutNumber(sink, spec, "", spec.conv, va_arg(ap, double));
+                    PutNumber(sink, cv, "", cv.conv, va_arg(ap, double));
                 break;
             case 'n':
                 // Writing through a caller's pointer from a log line is never wanted.
