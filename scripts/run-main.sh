@@ -12,12 +12,7 @@ export TAVO_WINEPREFIX="$root/build/wineprefix-main"
 export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run="$root/scripts/wine-run.sh"
 trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
-"$run" cmd /c exit >/dev/null 2>&1 || true
-# Services are not user processes: Wine ends them with the last client unless the server
-# is persistent, so replace the server that created the prefix with a persistent one.
-timeout 30 wineserver -k >/dev/null 2>&1 || true
-timeout 30 wineserver -w >/dev/null 2>&1 || true
-timeout 30 wineserver -p
+"$root/scripts/wine-service-host.sh"
 dest="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dest"
 cp build/windows/TavoTouchpadService.exe "$dest/"

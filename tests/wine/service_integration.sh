@@ -23,12 +23,7 @@ trap cleanup EXIT
 # A fresh prefix per run: earlier runs must not leave a service or a trace behind.
 cleanup
 rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
-"$run" cmd /c exit >/dev/null 2>&1 || true
-# Services are not user processes: Wine ends them with the last client unless the server
-# is persistent, so replace the server that created the prefix with a persistent one.
-timeout 30 wineserver -k >/dev/null 2>&1 || true
-timeout 30 wineserver -w >/dev/null 2>&1 || true
-timeout 30 wineserver -p
+"$here/../../scripts/wine-service-host.sh"
 
 # Installed under a folder with a blank, so the quoted program path is exercised.
 c_drive="$TAVO_WINEPREFIX/drive_c"
