@@ -12,7 +12,7 @@
 #include "platform/etw.h"
 #include "platform/sim/machine.h"
 #include "service/sample_service.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace {
 

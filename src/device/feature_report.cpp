@@ -1,7 +1,7 @@
 #include "device/feature_report.h"
 
 #include "platform/hid.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace tavo {
 namespace {

@@ -9,7 +9,7 @@
 #include "device/system_probes.h"
 #include "platform/devices.h"
 #include "platform/hid.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace tavo {
 namespace {
@@ -103,19 +103,19 @@ int HID_GetDevice(wchar_t (*paths)[kHidIdChars], wchar_t (*hardwareIds)[kHidIdCh
     return 1;
 }
 
-win::HANDLE OpenHidDevice(const wchar_t* path, win::DWORD* grantedAccess) {
+win::UniqueDeviceHandle OpenHidDevice(const wchar_t* path, win::DWORD* grantedAccess) {
+    win::UniqueDeviceHandle device;
     for (win::DWORD access : kAccessTries) {
-        win::HANDLE h = win::INVALID_HANDLE_VALUE;
         if (win::Hid().CreateFileW(path, access, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0,
-                                   &h) == win::ERROR_SUCCESS) {
+                                   device.put()) == win::ERROR_SUCCESS) {
             if (grantedAccess) *grantedAccess = access;
-            return h;
+            break;
         }
     }
-    return win::INVALID_HANDLE_VALUE;
+    return device;
 }
 
-int ScanTavoHidDevice(win::HANDLE* handle, wchar_t* hardwareId) {
+int ScanTavoHidDevice(TavoTouchpad* touchpad) {
     struct Tables {
         wchar_t paths[kHidMaxDevices][kHidIdChars];
         wchar_t hardwareIds[kHidMaxDevices][kHidIdChars];
@@ -135,7 +135,7 @@ int ScanTavoHidDevice(win::HANDLE* handle, wchar_t* hardwareId) {
     TraceLog("ScanTavoHidDevice::Hid Device Count = %d\r\n", count);
 
     for (int i = 0; i < count; ++i) {
-        win::UniqueDeviceHandle device(OpenHidDevice(tables->paths[i], nullptr));
+        win::UniqueDeviceHandle device = OpenHidDevice(tables->paths[i], nullptr);
         if (!device) continue;
         if (Qualifies(device.get())) selected = i;  // a later collection replaces an earlier one
     }
@@ -144,23 +144,14 @@ int ScanTavoHidDevice(win::HANDLE* handle, wchar_t* hardwareId) {
         return 0;
     }
 
-    const win::HANDLE reopened = OpenHidDevice(tables->paths[selected], nullptr);
+    win::UniqueDeviceHandle reopened = OpenHidDevice(tables->paths[selected], nullptr);
     TraceLog("ScanTavoHidDevice::HID Device Select Index = %d, HID Handle = 0x%x\r\n", selected,
-             static_cast<unsigned>(static_cast<std::uint64_t>(reopened)));
+             static_cast<unsigned>(static_cast<std::uint64_t>(reopened.get())));
     TraceLog("ScanTavoHidDevice::HID Device Select Index = %d, Hwid = %ws\r\n", selected,
              tables->hardwareIds[selected]);
-    *handle = reopened;
-    CopyId(hardwareId, tables->hardwareIds[selected]);
+    touchpad->handle = std::move(reopened);
+    CopyId(touchpad->hardwareId, tables->hardwareIds[selected]);
     return 1;
-}
-
-bool ScanTavoHidDevice(TavoTouchpad* touchpad) {
-    win::HANDLE h = win::INVALID_HANDLE_VALUE;
-    wchar_t id[kHidIdChars];
-    if (!ScanTavoHidDevice(&h, id)) return false;
-    touchpad->handle.reset(h);
-    CopyId(touchpad->hardwareId, id);
-    return true;
 }
 
 }  // namespace tavo

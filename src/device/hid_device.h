@@ -24,21 +24,20 @@ inline constexpr win::USHORT kTavoProductIds[] = {0x4A51, 0x4A52};
 int HID_GetDevice(wchar_t (*paths)[kHidIdChars], wchar_t (*hardwareIds)[kHidIdChars], int* count);
 
 // Opens path with the most data access the system grants (read and write, read, write,
-// none), or returns INVALID_HANDLE_VALUE. grantedAccess may be null.
-win::HANDLE OpenHidDevice(const wchar_t* path, win::DWORD* grantedAccess);
+// none); the owner holds INVALID_HANDLE_VALUE when nothing could be opened. grantedAccess
+// may be null.
+win::UniqueDeviceHandle OpenHidDevice(const wchar_t* path, win::DWORD* grantedAccess);
 
-// Selects the touchpad (the last qualifying collection) and opens it again for the caller,
-// who owns the handle. hardwareId receives kHidIdChars. On 0 neither output is written. As
-// a selected device that vanished before the reopen still yields 1, the handle may be
-// INVALID_HANDLE_VALUE: the caller's first transfer then fails.
-int ScanTavoHidDevice(win::HANDLE* handle, wchar_t* hardwareId);
-
-// The scan's result with the handle owned.
+// The selected touchpad: its handle, owned, and its hardware id.
 struct TavoTouchpad {
     win::UniqueDeviceHandle handle;
     wchar_t hardwareId[kHidIdChars] = {};
 };
-// ScanTavoHidDevice into an owner; false when no touchpad was selected.
-bool ScanTavoHidDevice(TavoTouchpad* touchpad);
+
+// Selects the touchpad (the last qualifying collection) and opens it again into *touchpad.
+// 1 on success; on 0 *touchpad is not written. As a selected device that vanished before
+// the reopen still yields 1, the handle may be INVALID_HANDLE_VALUE: the caller's first
+// transfer then fails.
+int ScanTavoHidDevice(TavoTouchpad* touchpad);
 
 }  // namespace tavo

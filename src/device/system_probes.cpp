@@ -5,16 +5,30 @@
 #include <mutex>
 #include <string_view>
 
+#include "common/process_state.h"
 #include "platform/devices.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
-#include "service/trace_log.h"
-#include "settings/registry_paths.h"
+#include "log/trace_log.h"
+#include "common/registry_paths.h"
 
 namespace tavo {
 
-std::atomic<std::int32_t> isWin11OSVersion{0};
-std::atomic<std::int32_t> ReadPSTStatusFromDM{0};
+namespace {
+
+struct ProbeState {
+    std::atomic<std::int32_t> isWin11OSVersion{0};
+    std::atomic<std::int32_t> ReadPSTStatusFromDM{0};
+    // Scans on several threads rewrite the record; each works on a copy and publishes it whole.
+    std::mutex winOSInfoLock;
+    WinOSInfoRecord WinOSInfo{};
+};
+ProcessWide<ProbeState> probes;
+
+}  // namespace
+
+std::atomic<std::int32_t>& isWin11OSVersion = probes->isWin11OSVersion;
+std::atomic<std::int32_t>& ReadPSTStatusFromDM = probes->ReadPSTStatusFromDM;
 
 namespace {
 
@@ -24,9 +38,6 @@ constexpr wchar_t kPstStatusValue[] = L"BIOSEnablePSTStatus";
 // Device property buffers are 520 bytes of UTF-16.
 constexpr std::size_t kPropertyChars = 260;
 
-// Scans on several threads rewrite the record; each works on a copy and publishes it whole.
-std::mutex winOSInfoLock;
-WinOSInfoRecord WinOSInfo{};
 
 std::int32_t ReadDword(win::HKEY key, const wchar_t* name) {
     win::DWORD type = 0, value = 0, size = sizeof value;
@@ -91,14 +102,14 @@ void ReadWinOSInfo(WinOSInfoRecord* record) {
 WinOSInfoRecord RefreshWinOSInfo() {
     WinOSInfoRecord info = CurrentWinOSInfo();
     ReadWinOSInfo(&info);
-    std::lock_guard<std::mutex> lock(winOSInfoLock);
-    WinOSInfo = info;
+    std::lock_guard<std::mutex> lock(probes->winOSInfoLock);
+    probes->WinOSInfo = info;
     return info;
 }
 
 WinOSInfoRecord CurrentWinOSInfo() {
-    std::lock_guard<std::mutex> lock(winOSInfoLock);
-    return WinOSInfo;
+    std::lock_guard<std::mutex> lock(probes->winOSInfoLock);
+    return probes->WinOSInfo;
 }
 
 void ApplyWin11Rule(const WinOSInfoRecord& info) {
@@ -168,13 +179,6 @@ bool GetPSTDeivce() {
     mice.reset();
     TraceLog("[GetPSTDeivce] Exit <== GetPSTDeivce()");
     return found;
-}
-
-void ResetSystemProbesForTest() {
-    isWin11OSVersion.store(0);
-    ReadPSTStatusFromDM.store(0);
-    std::lock_guard<std::mutex> lock(winOSInfoLock);
-    WinOSInfo = WinOSInfoRecord{};
 }
 
 }  // namespace tavo

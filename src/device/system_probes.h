@@ -24,9 +24,9 @@ struct WinOSInfoRecord {
 };
 
 // 1 once any scan has seen a Windows 11 build; never cleared.
-extern std::atomic<std::int32_t> isWin11OSVersion;
+extern std::atomic<std::int32_t>& isWin11OSVersion;
 // The pointing-stick state found at service start (0 or 1).
-extern std::atomic<std::int32_t> ReadPSTStatusFromDM;
+extern std::atomic<std::int32_t>& ReadPSTStatusFromDM;
 
 // Reads HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion into record. Fields whose value
 // cannot be read keep their contents (the DWORD ones become -1).
@@ -42,7 +42,5 @@ void ApplyWin11Rule(const WinOSInfoRecord& info);
 bool GetPSTDeivce();
 bool UpdatePSTDeviceStatusToRgistry(win::DWORD value);
 
-// Tests only: the probes' process-wide state as a new process has it.
-void ResetSystemProbesForTest();
 
 }  // namespace tavo

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "device/feature_report.h"
+#include "common/process_state.h"
 #include "platform/devices.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/sessions.h"
-#include "service/trace_format.h"
-#include "service/trace_log.h"
+#include "log/trace_format.h"
+#include "log/trace_log.h"
 #include "settings/forcepad_control.h"
 #include "settings/registry_helpers.h"
 
@@ -32,14 +33,17 @@ constexpr std::size_t kTargetSkip = 4;
 constexpr std::size_t kTargetChars = 17;
 
 // The RPC threads read the snapshot while the start thread writes; each side copies whole.
-std::mutex infoLock;
-TouchpadInfo working{};
-TouchpadInfo published{};
+struct InfoState {
+    std::mutex infoLock;
+    TouchpadInfo working{};
+    TouchpadInfo published{};
+};
+ProcessWide<InfoState> infoState;
 
 template <typename Change>
 void UpdateWorking(Change change) {
-    std::lock_guard<std::mutex> lock(infoLock);
-    change(working);
+    std::lock_guard<std::mutex> lock(infoState->infoLock);
+    change(infoState->working);
 }
 
 std::size_t BoundedLength(const wchar_t* text, std::size_t capacity) {
@@ -102,19 +106,13 @@ bool ReadFirmwareBit(const BitProbe& probe) {
 }  // namespace
 
 TouchpadInfo WorkingTouchpadInfo() {
-    std::lock_guard<std::mutex> lock(infoLock);
-    return working;
+    std::lock_guard<std::mutex> lock(infoState->infoLock);
+    return infoState->working;
 }
 
 TouchpadInfo PublishedTouchpadInfo() {
-    std::lock_guard<std::mutex> lock(infoLock);
-    return published;
-}
-
-void ResetTouchpadInfoProcessState() {
-    std::lock_guard<std::mutex> lock(infoLock);
-    working = TouchpadInfo{};
-    published = TouchpadInfo{};
+    std::lock_guard<std::mutex> lock(infoState->infoLock);
+    return infoState->published;
 }
 
 std::uint32_t ComputePhysicalSize(std::uint32_t extent, std::uint32_t steps, std::uint32_t resolutionClass) {
@@ -179,14 +177,14 @@ int ReadTouchpadInfo() {
     pad.handle.reset();
     TraceLog("Close TAVO HID Device");
 
-    std::lock_guard<std::mutex> lock(infoLock);
-    working.TouchPad_Physical_X =
-        ComputePhysicalSize(working.TouchPad_Extent_X, working.TouchPad_Steps_X, working.TouchPad_Class_X);
-    working.TouchPad_Physical_Y =
-        ComputePhysicalSize(working.TouchPad_Extent_Y, working.TouchPad_Steps_Y, working.TouchPad_Class_Y);
-    TraceLog("TouchPad_Physical_X = %d, TouchPad_Physical_Y = %d\r\n", static_cast<int>(working.TouchPad_Physical_X),
-             static_cast<int>(working.TouchPad_Physical_Y));
-    published = working;
+    std::lock_guard<std::mutex> lock(infoState->infoLock);
+    infoState->working.TouchPad_Physical_X =
+        ComputePhysicalSize(infoState->working.TouchPad_Extent_X, infoState->working.TouchPad_Steps_X, infoState->working.TouchPad_Class_X);
+    infoState->working.TouchPad_Physical_Y =
+        ComputePhysicalSize(infoState->working.TouchPad_Extent_Y, infoState->working.TouchPad_Steps_Y, infoState->working.TouchPad_Class_Y);
+    TraceLog("TouchPad_Physical_X = %d, TouchPad_Physical_Y = %d\r\n", static_cast<int>(infoState->working.TouchPad_Physical_X),
+             static_cast<int>(infoState->working.TouchPad_Physical_Y));
+    infoState->published = infoState->working;
     return 1;
 }
 
@@ -313,16 +311,11 @@ bool ReadPTPEnableSetting(std::int32_t* value) {
             if (GetCurrectUserName(user) == 0 || user[0] == L'\0') {
                 TraceLog("ReadPTPEnableSetting::No User Name, Profile Not Loaded\n");
             } else {
-                win::PROFILEINFOW profile{};
-                profile.dwSize = win::kProfileInfoSize;
-                profile.dwFlags = win::PI_NOUI;
-                profile.lpUserName = user;
-                win::UniqueProfile loaded;
-                const win::DWORD e = win::Wts().LoadUserProfileW(token.get(), &profile);
-                if (e != win::ERROR_SUCCESS) {
+                win::DWORD e = win::ERROR_SUCCESS;
+                win::UniqueProfile loaded = win::LoadUserProfileOwned(std::move(token), user, &e);
+                if (!loaded) {
                     TraceLog("Cannot laod user profile Fail, Error=%d\n", static_cast<int>(e));
                 } else {
-                    loaded.adopt(token.get(), profile.hProfile);
                     // The key is closed before the profile is unloaded, so the hive can go.
                     win::UniqueHKey key;
                     const win::LSTATUS status =

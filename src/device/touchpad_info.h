@@ -66,7 +66,5 @@ inline constexpr win::BYTE kStatusDeviceEnabled = 0x04;
 // Composes the touchpad status byte for the companion application.
 void ProcessGetTouchpadStatus(win::BYTE* EnableResult);
 
-// Tests only: both records as a new process has them.
-void ResetTouchpadInfoProcessState();
 
 }  // namespace tavo

@@ -66,30 +66,49 @@ using UniquePreparsedData = Unique<PHIDP_PREPARSED_DATA, &detail::FreePreparsed>
 // User tokens are "none" at null, as WTSQueryUserToken leaves them on failure.
 using UniqueToken = Unique<HANDLE, &detail::CloseToken>;
 
-// A loaded user profile: unloading needs the token it was loaded with, which the owner
-// borrows and which must outlive it (declare the token's owner first).
+// A loaded user profile. Unloading needs the token it was loaded with, so the owner holds
+// that token too: the profile is unloaded first, then the token closed.
 class UniqueProfile {
 public:
     UniqueProfile() = default;
+    // Takes over a load that succeeded with this token.
+    UniqueProfile(UniqueToken token, HKEY profile) : token_(std::move(token)), profile_(profile) {}
     ~UniqueProfile() { reset(); }
+    UniqueProfile(UniqueProfile&& other) noexcept
+        : token_(std::move(other.token_)), profile_(std::exchange(other.profile_, HKEY{})) {}
+    UniqueProfile& operator=(UniqueProfile&& other) noexcept {
+        if (this != &other) {
+            reset();
+            token_ = std::move(other.token_);
+            profile_ = std::exchange(other.profile_, HKEY{});
+        }
+        return *this;
+    }
     UniqueProfile(const UniqueProfile&) = delete;
     UniqueProfile& operator=(const UniqueProfile&) = delete;
 
-    // Takes over a load that succeeded.
-    void adopt(HANDLE token, HKEY profile) {
-        reset();
-        token_ = token;
-        profile_ = profile;
-    }
     void reset() {
-        if (profile_ != HKEY{}) Wts().UnloadUserProfile(std::exchange(token_, HANDLE{}), std::exchange(profile_, HKEY{}));
+        if (profile_ != HKEY{}) Wts().UnloadUserProfile(token_.get(), std::exchange(profile_, HKEY{}));
+        token_.reset();
     }
     HKEY root() const { return profile_; }
     explicit operator bool() const { return profile_ != HKEY{}; }
 
 private:
-    HANDLE token_{};
+    UniqueToken token_;
     HKEY profile_{};
 };
+
+// LoadUserProfileW for userName with token; on success the owner takes the token with the
+// load. On failure the token is closed and *error says why.
+inline UniqueProfile LoadUserProfileOwned(UniqueToken token, wchar_t* userName, DWORD* error) {
+    PROFILEINFOW profile{};
+    profile.dwSize = kProfileInfoSize;
+    profile.dwFlags = PI_NOUI;
+    profile.lpUserName = userName;
+    *error = Wts().LoadUserProfileW(token.get(), &profile);
+    if (*error != ERROR_SUCCESS) return UniqueProfile();
+    return UniqueProfile(std::move(token), profile.hProfile);
+}
 
 }  // namespace win

@@ -5,7 +5,7 @@
 #include "platform/console.h"
 #include "platform/handles.h"
 #include "platform/scm.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace tavo {
 

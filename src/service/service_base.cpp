@@ -2,19 +2,24 @@
 
 #include <cstring>
 
+#include "common/process_state.h"
 #include "platform/etw.h"
 #include "platform/scm.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 #include "service/win32_error.h"
 
 namespace tavo {
 
-std::atomic<CServiceBase*> serviceInstance{nullptr};
-
 namespace {
 
-std::atomic<win::DWORD> checkPointCounter{1};
-std::atomic<win::DWORD> lastSessionEvent{255};
+struct HostState {
+    std::atomic<CServiceBase*> serviceInstance{nullptr};
+    std::atomic<win::DWORD> checkPointCounter{1};
+    std::atomic<win::DWORD> lastSessionEvent{255};
+};
+ProcessWide<HostState> host;
+std::atomic<win::DWORD>& checkPointCounter = host->checkPointCounter;
+std::atomic<win::DWORD>& lastSessionEvent = host->lastSessionEvent;
 
 win::DWORD ReadDword(const unsigned char* p) {
     win::DWORD v;
@@ -24,11 +29,7 @@ win::DWORD ReadDword(const unsigned char* p) {
 
 }  // namespace
 
-void ResetServiceBaseProcessState() {
-    checkPointCounter = 1;
-    lastSessionEvent = 255;
-    serviceInstance = nullptr;
-}
+std::atomic<CServiceBase*>& serviceInstance = host->serviceInstance;
 
 const char* SessionEventName(win::DWORD eventType) {
     static const char* const kNames[] = {

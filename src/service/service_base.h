@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "log/trace_log.h"
 #include "platform/handles.h"
 #include "platform/wintypes.h"
 
@@ -15,14 +16,14 @@ inline constexpr wchar_t kServiceDisplayName[] = L"TAVO PTP Service";
 inline constexpr win::DWORD kControlsAccepted = win::SERVICE_ACCEPT_STOP | win::SERVICE_ACCEPT_SHUTDOWN |
                                                 win::SERVICE_ACCEPT_POWEREVENT | win::SERVICE_ACCEPT_SESSIONCHANGE;
 
-class CServiceBase {
+class CServiceBase : public TraceSink {
 public:
     CServiceBase();
     virtual ~CServiceBase();
     CServiceBase(const CServiceBase&) = delete;
     CServiceBase& operator=(const CServiceBase&) = delete;
 
-    virtual void WriteTraceString(const wchar_t* text, win::BYTE level);
+    void WriteTraceString(const wchar_t* text, win::BYTE level) override;
     virtual void OnStart(win::DWORD argc, wchar_t** argv);
     virtual void OnStop();
     virtual void OnPause();
@@ -64,12 +65,9 @@ protected:
 };
 
 // The one service object of the process (dispatcher mode only).
-extern std::atomic<CServiceBase*> serviceInstance;
+extern std::atomic<CServiceBase*>& serviceInstance;
 
 // Name of a WTS session-change event, "Unknow SessionID" for any other value.
 const char* SessionEventName(win::DWORD eventType);
-
-// Process-wide bookkeeping; exposed so tests can start each scenario as a fresh process.
-void ResetServiceBaseProcessState();
 
 }  // namespace tavo

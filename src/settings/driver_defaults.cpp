@@ -6,28 +6,39 @@
 #include <string_view>
 #include <vector>
 
+#include "common/process_state.h"
 #include "platform/devices.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/sessions.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 #include "settings/registry_helpers.h"
 #include "settings/settings_records.h"
 
 namespace tavo {
 
-std::atomic<std::int32_t> PalmDefaultOption{0};
-std::atomic<std::int32_t> PalmRangeGroup{1};
-std::atomic<std::int32_t> SupportDynamicModeCommand{1};
+namespace {
+
+struct DefaultsState {
+    std::atomic<std::int32_t> PalmDefaultOption{0};
+    std::atomic<std::int32_t> PalmRangeGroup{1};
+    std::atomic<std::int32_t> SupportDynamicModeCommand{1};
+    // Written once at start, read by any thread afterwards.
+    std::mutex driverKeyLock;
+    std::wstring driverKeyPath;
+};
+ProcessWide<DefaultsState> defaults;
+
+}  // namespace
+
+std::atomic<std::int32_t>& PalmDefaultOption = defaults->PalmDefaultOption;
+std::atomic<std::int32_t>& PalmRangeGroup = defaults->PalmRangeGroup;
+std::atomic<std::int32_t>& SupportDynamicModeCommand = defaults->SupportDynamicModeCommand;
 
 namespace {
 
 constexpr win::LSTATUS kOk = static_cast<win::LSTATUS>(win::ERROR_SUCCESS);
-
-// Written once at start, read by any thread afterwards.
-std::mutex driverKeyLock;
-std::wstring driverKeyPath;
 
 // The wide characters a property buffer of kDevicePropertyBytes holds as UTF-16.
 constexpr std::size_t kDevicePropertyChars = kDevicePropertyBytes / 2;
@@ -95,8 +106,8 @@ bool WorkaroundGetHKRRegistryPath() {
         TraceLog("(%d) DriverDesc : %ws\n", n, desc.c_str());
         if (desc == kTavoComponentDriverDesc) {
             TraceLog("DriverDesc is TAVO Pad Suite Component\n");
-            std::lock_guard<std::mutex> lock(driverKeyLock);
-            driverKeyPath = path;
+            std::lock_guard<std::mutex> lock(defaults->driverKeyLock);
+            defaults->driverKeyPath = path;
             found = true;
         }
     }
@@ -105,8 +116,8 @@ bool WorkaroundGetHKRRegistryPath() {
 }
 
 std::wstring DriverKeyPath() {
-    std::lock_guard<std::mutex> lock(driverKeyLock);
-    return driverKeyPath;
+    std::lock_guard<std::mutex> lock(defaults->driverKeyLock);
+    return defaults->driverKeyPath;
 }
 
 bool ReadHKRDefaultSettings(const std::wstring& driverKeyPath) {
@@ -219,16 +230,6 @@ int DetectSoftwareComponentInstall() {
     set.reset();
     TraceLog("DetectSoftwareComponentInstall::Result = %d\r\n", result);
     return result;
-}
-
-void ResetDriverDefaultsProcessState() {
-    {
-        std::lock_guard<std::mutex> lock(driverKeyLock);
-        driverKeyPath.clear();
-    }
-    PalmDefaultOption = 0;
-    PalmRangeGroup = 1;
-    SupportDynamicModeCommand = 1;
 }
 
 }  // namespace tavo

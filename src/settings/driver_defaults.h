@@ -51,9 +51,9 @@ int DetectUWPInstall();
 int DetectSoftwareComponentInstall();
 
 // The driver's defaults: -1 when the driver key has the value missing or not a DWORD.
-extern std::atomic<std::int32_t> PalmDefaultOption;          // initially 0
-extern std::atomic<std::int32_t> PalmRangeGroup;             // initially 1
-extern std::atomic<std::int32_t> SupportDynamicModeCommand;  // initially 1
+extern std::atomic<std::int32_t>& PalmDefaultOption;          // initially 0
+extern std::atomic<std::int32_t>& PalmRangeGroup;             // initially 1
+extern std::atomic<std::int32_t>& SupportDynamicModeCommand;  // initially 1
 
 // Resolves the console user's local application-data folder with the user's token
 // (shared with the folder watcher); false with the Windows error when it cannot.
@@ -63,7 +63,5 @@ bool GetConsoleUserLocalAppDataPath(std::wstring* path, win::DWORD* error);
 // would not fit the kPackagePathChars path buffer.
 bool CompanionPackagePath(const std::wstring& localAppData, std::wstring* path);
 
-// Returns the driver key path and the defaults to their start values (a new process, for tests).
-void ResetDriverDefaultsProcessState();
 
 }  // namespace tavo

@@ -7,18 +7,24 @@
 #include "device/hid_device.h"
 #include "device/system_probes.h"
 #include "platform/handles.h"
-#include "service/trace_format.h"
-#include "service/trace_log.h"
+#include "log/trace_format.h"
+#include "log/trace_log.h"
 #include "settings/driver_defaults.h"
 #include "settings/palm_control.h"
 #include "settings/registry_helpers.h"
 #include "settings/settings_store.h"
+#include "common/process_state.h"
 
 namespace tavo {
 
-std::atomic<std::uint8_t> forcepadSendCommand{0};
+namespace {
+struct ForcepadState {
+    std::atomic<std::uint8_t> forcepadSendCommand{0};
+};
+ProcessWide<ForcepadState> forcepadState;
+}  // namespace
 
-void ResetForcepadControlProcessState() { forcepadSendCommand.store(0); }
+std::atomic<std::uint8_t>& forcepadSendCommand = forcepadState->forcepadSendCommand;
 
 namespace {
 
@@ -297,6 +303,10 @@ bool ChangeValueInRegistry(const wchar_t* valueName, std::int32_t value) {
 
     TraceLog("[ChangeValueInRegistry] <== Exit ChangeValueInRegistry(), Result = %d", 0);
     return false;
+}
+
+int ForcePadControl(SharedRecord<ForcepadSettings>& record, int sessionEnding, int fromInForce) {
+    return DecideOnShared(record, [&](ForcepadSettings& r) { return ForcePadControl(r, sessionEnding, fromInForce); });
 }
 
 }  // namespace tavo

@@ -23,6 +23,8 @@ inline constexpr std::int32_t VADAVAREDU_BUTTON_CLICK_FORCE_COMBO_ITEM = 6;
 // writes them in force and pushes them to the device. record is read into and may be
 // replaced by a default record. Always returns 1.
 int ForcePadControl(ForcepadSettings& record, int sessionEnding, int fromInForce);
+// The same on the live record: works on a copy and stores the fields the run changed.
+int ForcePadControl(SharedRecord<ForcepadSettings>& record, int sessionEnding, int fromInForce);
 
 // Pushes the item named by record.CurrentControlItem to the touchpad. True when the
 // touchpad was found and its option word could be read (the individual writes are not
@@ -35,9 +37,7 @@ bool ChangeValueInRegistry(const wchar_t* valueName, std::int32_t value);
 
 // One push allowed in the dynamic branch of non-UI mode; set by UI mode and by the
 // non-dynamic branch, cleared after the dynamic branch has looked at it.
-extern std::atomic<std::uint8_t> forcepadSendCommand;
+extern std::atomic<std::uint8_t>& forcepadSendCommand;
 
-// Returns the process-wide values of this unit to their start values (for tests).
-void ResetForcepadControlProcessState();
 
 }  // namespace tavo

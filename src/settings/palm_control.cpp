@@ -2,15 +2,24 @@
 
 #include "platform/handles.h"
 #include "platform/registry.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 #include "settings/driver_defaults.h"
 #include "settings/registry_helpers.h"
 #include "settings/settings_store.h"
+#include "common/process_state.h"
 
 namespace tavo {
 
-std::atomic<std::uint8_t> palmSendCommand{0};
-std::atomic<int> softwareComponentResult{1};
+namespace {
+struct PalmState {
+    std::atomic<std::uint8_t> palmSendCommand{0};
+    std::atomic<int> softwareComponentResult{1};
+};
+ProcessWide<PalmState> palmState;
+}  // namespace
+
+std::atomic<std::uint8_t>& palmSendCommand = palmState->palmSendCommand;
+std::atomic<int>& softwareComponentResult = palmState->softwareComponentResult;
 
 namespace {
 
@@ -92,18 +101,7 @@ int PalmControl(PalmSettings& record, int sessionEnding, int fromInForce) {
 }
 
 int PalmControl(SharedRecord<PalmSettings>& record, int sessionEnding, int fromInForce) {
-    const PalmSettings before = record.Load();
-    PalmSettings working = before;
-    const int result = PalmControl(working, sessionEnding, fromInForce);
-    // Only what this run changed is stored, so a value another thread wrote meanwhile survives.
-    for (std::size_t i = 0; i < kFieldCount<PalmSettings>; ++i)
-        if (Field(working, i) != Field(before, i)) record.Set(i, Field(working, i));
-    return result;
-}
-
-void ResetPalmControlProcessState() {
-    palmSendCommand = 0;
-    softwareComponentResult = 1;
+    return DecideOnShared(record, [&](PalmSettings& r) { return PalmControl(r, sessionEnding, fromInForce); });
 }
 
 }  // namespace tavo

@@ -24,11 +24,9 @@ int ReadCustomPalmRejection(int* customFlag);
 
 // Set by UI mode and the non-dynamic defaults, reported and cleared by the dynamic mode.
 // Only the trace log sees it.
-extern std::atomic<std::uint8_t> palmSendCommand;
+extern std::atomic<std::uint8_t>& palmSendCommand;
 // The last software-component result of ReadCustomPalmRejection; initially 1.
-extern std::atomic<int> softwareComponentResult;
+extern std::atomic<int>& softwareComponentResult;
 
-// Returns the two flags to their start values (a new process, for tests).
-void ResetPalmControlProcessState();
 
 }  // namespace tavo

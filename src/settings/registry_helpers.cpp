@@ -5,7 +5,7 @@
 
 #include "platform/registry.h"
 #include "platform/sessions.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace tavo {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings/registry_paths.h"
+#include "common/registry_paths.h"
 
 namespace tavo {
 
@@ -138,6 +138,18 @@ private:
     std::array<std::atomic<std::int32_t>, kFieldCount<Record>> fields_{};
 };
 
+// Runs decide(copy) on a copy of a shared record, then stores only the fields the run
+// changed, so a value another thread wrote meanwhile survives. Returns decide's result.
+template <typename Record, typename Decide>
+int DecideOnShared(SharedRecord<Record>& record, Decide decide) {
+    const Record before = record.Load();
+    Record working = before;
+    const int result = decide(working);
+    for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
+        if (Field(working, i) != Field(before, i)) record.Set(i, Field(working, i));
+    return result;
+}
+
 // The forcepad item that stands for the whole default set.
 inline constexpr std::int32_t FORCEPAD_DEFAULT_VALUE = 7;
 
@@ -149,11 +161,8 @@ inline constexpr ForcepadSettings kForcepadDynamicModeDefaults{FORCEPAD_DEFAULT_
 
 // Records held for the life of the process; all start at zero. The level of the palm
 // defaults is set from the driver's default settings at start.
-extern SharedRecord<PalmSettings> livePalmSettings;
-extern SharedRecord<ForcepadSettings> liveForcepadSettings;
-extern SharedRecord<PalmSettings> palmDefaults;
-
-// Returns the process-wide records to their start values (a new process, for tests).
-void ResetSettingsProcessState();
+extern SharedRecord<PalmSettings>& livePalmSettings;
+extern SharedRecord<ForcepadSettings>& liveForcepadSettings;
+extern SharedRecord<PalmSettings>& palmDefaults;
 
 }  // namespace tavo

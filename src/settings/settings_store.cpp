@@ -4,19 +4,23 @@
 #include <string>
 
 #include "platform/handles.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
+#include "common/process_state.h"
 
 namespace tavo {
 
-SharedRecord<PalmSettings> livePalmSettings;
-SharedRecord<ForcepadSettings> liveForcepadSettings;
-SharedRecord<PalmSettings> palmDefaults;
+namespace {
+struct RecordsState {
+    SharedRecord<PalmSettings> livePalmSettings;
+    SharedRecord<ForcepadSettings> liveForcepadSettings;
+    SharedRecord<PalmSettings> palmDefaults;
+};
+ProcessWide<RecordsState> records;
+}  // namespace
 
-void ResetSettingsProcessState() {
-    livePalmSettings.Store(PalmSettings{});
-    liveForcepadSettings.Store(ForcepadSettings{});
-    palmDefaults.Store(PalmSettings{});
-}
+SharedRecord<PalmSettings>& livePalmSettings = records->livePalmSettings;
+SharedRecord<ForcepadSettings>& liveForcepadSettings = records->liveForcepadSettings;
+SharedRecord<PalmSettings>& palmDefaults = records->palmDefaults;
 
 const char* SyncModeName(int mode) {
     switch (mode) {

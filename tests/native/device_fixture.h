@@ -1,5 +1,5 @@
-// Device-access scenarios: a fresh machine with a service object to log through, the
-// probes' process-wide state as a new process has it, and a forcepad firmware at hand.
+// Device-access scenarios: a fresh machine whose trace the test records, and a forcepad
+// firmware at hand.
 #pragma once
 
 #include <memory>
@@ -8,21 +8,13 @@
 
 #include "device/system_probes.h"
 #include "laptops.h"
-#include "service/service_base.h"
 #include "sim_fixture.h"
 
 namespace tavo::test {
 
 class DeviceTest : public SimTest {
 protected:
-    DeviceTest() {
-        ResetSystemProbesForTest();
-        logger_ = std::make_unique<CServiceBase>();
-    }
-    ~DeviceTest() override {
-        logger_.reset();
-        ResetSystemProbesForTest();
-    }
+    DeviceTest() { RecordTrace(); }
 
     // Messages written from a mark (a previous Written().size()) on.
     std::vector<std::wstring> WrittenSince(std::size_t mark) const {
@@ -38,9 +30,6 @@ protected:
     }
 
     std::shared_ptr<sim::TouchpadFirmware> firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
-
-private:
-    std::unique_ptr<CServiceBase> logger_;
 };
 
 }  // namespace tavo::test

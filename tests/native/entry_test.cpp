@@ -3,7 +3,8 @@
 
 #include "native/sim_fixture.h"
 #include "service/entry.h"
-#include "service/trace_log.h"
+#include "service/service_base.h"
+#include "log/trace_log.h"
 
 namespace tavo::test {
 namespace {

@@ -45,19 +45,9 @@ private:
 
 class ForcepadControlTest : public DeviceTest {
 protected:
-    ForcepadControlTest() {
-        ResetSettingsProcessState();
-        ResetDriverDefaultsProcessState();
-        ResetPalmControlProcessState();
-        ResetForcepadControlProcessState();
-    }
     ~ForcepadControlTest() override {
         EXPECT_EQ(OpenDeviceHandles(), 0) << "every device, device list and key is closed";
         EXPECT_EQ(machine.handles.OpenCount("TOKEN"), 0);
-        ResetForcepadControlProcessState();
-        ResetPalmControlProcessState();
-        ResetDriverDefaultsProcessState();
-        ResetSettingsProcessState();
     }
 
     // A laptop of the given Windows with the forcepad; the pointing stick's start-up state

@@ -2,27 +2,33 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <set>
 #include <thread>
 
 #include "device/feature_report.h"
 #include "device/hid_device.h"
 #include "device_fixture.h"
-#include "settings/registry_paths.h"
+#include "common/registry_paths.h"
 
 namespace tavo::test {
 namespace {
 
 class ScanTest : public DeviceTest {
 protected:
-    // Scans with sentinels in both outputs, so an output written on failure shows.
+    // Scans with a sentinel in the id and canaries after it, so an output written on
+    // failure, or past the id's 256 characters, shows.
     int Scan() {
-        handle = static_cast<win::HANDLE>(0x5EED);
-        std::fill(std::begin(hwid), std::end(hwid), L'#');
-        return ScanTavoHidDevice(&handle, hwid);
+        out.pad.handle.reset();
+        std::fill(std::begin(out.pad.hardwareId), std::end(out.pad.hardwareId), L'#');
+        std::fill(std::begin(out.canary), std::end(out.canary), L'#');
+        int result = ScanTavoHidDevice(&out.pad);
+        handle = out.pad.handle.get();
+        hwid = out.pad.hardwareId;
+        return result;
     }
     void CloseHandle() {
-        win::UniqueDeviceHandle owner(handle);
+        out.pad.handle.reset();
         handle = win::INVALID_HANDLE_VALUE;
     }
     // A collection of another touchpad-like device at position n of the bus.
@@ -36,8 +42,13 @@ protected:
         return c;
     }
 
-    win::HANDLE handle{};
-    wchar_t hwid[kHidIdChars + 8];  // canaries after the 256 the scan may use
+    struct {
+        TavoTouchpad pad;
+        wchar_t canary[8];
+    } out;
+    static_assert(sizeof(TavoTouchpad) == offsetof(decltype(out), canary), "canaries right after the id");
+    win::HANDLE handle = win::INVALID_HANDLE_VALUE;
+    const wchar_t* hwid = out.pad.hardwareId;
 };
 
 TEST_F(ScanTest, FindsTheConfigurationCollectionOfTheForcepad) {
@@ -83,7 +94,7 @@ TEST_F(ScanTest, RightIdsWithoutTheVendorReportAreNotTheTouchpad) {
     machine.devices.AddHid(Collection(2, 0x1D93, kTavoPid, {}));
     ASSERT_EQ(Scan(), 0);
     EXPECT_TRUE(Logged(L"ScanTavoHidDevice::Error: Cannot found any Tavo HID Device\r\n"));
-    EXPECT_EQ(handle, static_cast<win::HANDLE>(0x5EED)) << "outputs untouched";
+    EXPECT_FALSE(out.pad.handle) << "outputs untouched";
     EXPECT_EQ(hwid[0], L'#');
     EXPECT_EQ(OpenDeviceHandles(), 0);
 }
@@ -178,16 +189,16 @@ TEST_F(ScanTest, OpenTakesTheMostAccessTheSystemGrants) {
     machine.devices.AddHid(Collection(2, 0x1111, 0x2222, {}));
 
     win::DWORD granted = 0xDEAD;
-    win::UniqueDeviceHandle h(OpenHidDevice(readOnly.path.c_str(), &granted));
+    win::UniqueDeviceHandle h = OpenHidDevice(readOnly.path.c_str(), &granted);
     EXPECT_TRUE(h);
     EXPECT_EQ(granted, win::GENERIC_READ);
-    win::UniqueDeviceHandle k(OpenHidDevice(KeyboardCollection().path.c_str(), &granted));
+    win::UniqueDeviceHandle k = OpenHidDevice(KeyboardCollection().path.c_str(), &granted);
     EXPECT_TRUE(k);
     EXPECT_EQ(granted, 0u);
-    win::UniqueDeviceHandle full(OpenHidDevice(Collection(2, 0, 0, {}).path.c_str(), &granted));
+    win::UniqueDeviceHandle full = OpenHidDevice(Collection(2, 0, 0, {}).path.c_str(), &granted);
     EXPECT_EQ(granted, win::GENERIC_READ | win::GENERIC_WRITE);
     granted = 0xDEAD;
-    EXPECT_EQ(OpenHidDevice(L"\\\\?\\HID#NOPE", &granted), win::INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(OpenHidDevice(L"\\\\?\\HID#NOPE", &granted));
     EXPECT_EQ(granted, 0xDEADu);
 }
 
@@ -213,7 +224,7 @@ TEST_F(ScanTest, PathsAndHardwareIdsThatDoNotFit) {
     const std::wstring id(hwid);
     EXPECT_EQ(id.size(), kHidIdChars - 1);
     EXPECT_EQ(id.substr(0, 22), L"HID\\VEN_TAVO&DEV_0C5E&");
-    EXPECT_EQ(hwid[kHidIdChars], L'#') << "nothing written past the 256 characters";
+    EXPECT_EQ(out.canary[0], L'#') << "nothing written past the 256 characters";
     CloseHandle();
     EXPECT_EQ(OpenDeviceHandles(), 0);
 }

@@ -49,7 +49,8 @@ TEST_F(PalmControlTest, UIModeChecksTheStoredLevel) {
         EXPECT_TRUE(Has(L"<Palm> Set UI Mode Command\r\n"));
         EXPECT_EQ(softwareComponentResult.load(), 1);
         machine.faults.Clear();
-        ResetAll();
+        ResetProcessState();
+        RecordTrace();
     }
 }
 

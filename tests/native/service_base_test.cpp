@@ -5,7 +5,7 @@
 
 #include "native/sim_fixture.h"
 #include "service/service_base.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 #include "service/win32_error.h"
 
 namespace tavo::test {

@@ -10,7 +10,6 @@
 
 #include "native/sim_fixture.h"
 #include "platform/handles.h"
-#include "service/sample_service.h"
 #include "settings/settings_store.h"
 
 namespace tavo::test {
@@ -21,24 +20,9 @@ const std::wstring kPath = L"System\\CurrentControlSet\\Control\\Brindlex_PTP";
 
 class SettingsStoreTest : public SimTest {
 protected:
-    void SetUp() override {
-        ResetSettingsProcessState();
-        service_ = std::make_unique<CSampleService>();
-        mark_ = machine.etw.Written().size();
-    }
+    void SetUp() override { RecordTrace(); }
     void TearDown() override {
         EXPECT_EQ(machine.handles.OpenCount("HKEY"), 0) << "every path closes the keys it opened";
-        service_.reset();
-        ResetSettingsProcessState();
-    }
-    // Messages logged since the test began.
-    std::vector<std::wstring> Lines() const {
-        auto all = Written();
-        return std::vector<std::wstring>(all.begin() + static_cast<std::ptrdiff_t>(mark_), all.end());
-    }
-    bool Has(const std::wstring& text) const {
-        auto lines = Lines();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
     }
     // Value names of a key in the order they were created.
     std::vector<std::wstring> ValueNames(const std::wstring& subKey) const {
@@ -59,8 +43,6 @@ protected:
         return v ? static_cast<std::int32_t>(*v) : 12345;
     }
 
-    std::unique_ptr<CSampleService> service_;
-    std::size_t mark_ = 0;
 };
 
 const std::vector<std::wstring> kPalmNames = {L"PalmCheck_Level", L"PalmCheck_Range_Up", L"PalmCheck_Range_Down",
@@ -229,7 +211,7 @@ TEST_F(SettingsStoreTest, UserModesFailWithoutAConsoleSession) {
     EXPECT_EQ(SyncTouchpadSettings(SYNC_READ, palm), 0);
     EXPECT_EQ(palm, (PalmSettings{1, 1, 1, 1, 1}));
 
-    mark_ = machine.etw.Written().size();
+    Mark();
     ForcepadSettings fp{};
     EXPECT_EQ(SyncForcepadSettings(SYNC_READ, fp), 0);
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"Enter ==> SyncForcepadSettings\r\n",
@@ -241,7 +223,7 @@ TEST_F(SettingsStoreTest, UserModesFailWithoutAConsoleSession) {
     // The console's session exists but cannot be queried.
     machine.sessions.LogOn(L"dave");
     machine.faults.Fail("WTSQuerySessionInformationW", win::ERROR_ACCESS_DENIED);
-    mark_ = machine.etw.Written().size();
+    Mark();
     EXPECT_EQ(SyncTouchpadSettings(SYNC_READ, palm), 0);
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"GetCurrectUserName::Fail, Cannot Get Username\r\n",
                                                   L"SyncTouchpadSettings::Get User Name fail\r\n"}));
@@ -259,7 +241,7 @@ TEST_F(SettingsStoreTest, KeyThatCannotBeOpenedReturnsByModeAndLeavesTheRecord) 
     EXPECT_EQ(palm, (PalmSettings{2, 2, 2, 2, 2}));
     for (const auto& line : Lines()) EXPECT_EQ(line.find(L"Palm Check Option"), std::wstring::npos) << "no summary";
 
-    mark_ = machine.etw.Written().size();
+    Mark();
     ForcepadSettings fp{};
     EXPECT_EQ(SyncForcepadSettings(SYNC_READ_LAST, fp), 0);
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{
@@ -347,7 +329,7 @@ TEST_F(SettingsStoreTest, LongUserNamesNeverReachBeyondThePathBuffer) {
     // 300 characters fit the path, but no key name may exceed 255: the open fails as on
     // Windows and the record stays as it was.
     machine.sessions.LogOn(std::wstring(300, L'x'));
-    mark_ = machine.etw.Written().size();
+    Mark();
     EXPECT_EQ(SyncTouchpadSettings(SYNC_READ, palm), 1);
     EXPECT_EQ(palm, (PalmSettings{1, 2, 3, 4, 5}));
     EXPECT_FALSE(Has(L"SyncTouchpadSettings::Read Registry\r\n"));

@@ -3,7 +3,7 @@
 
 #include "device/hid_device.h"
 #include "device_fixture.h"
-#include "settings/registry_paths.h"
+#include "common/registry_paths.h"
 
 namespace tavo::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "device/touchpad_info.h"
 #include "native/device_fixture.h"
-#include "settings/registry_paths.h"
+#include "common/registry_paths.h"
 
 namespace tavo::test {
 namespace {
@@ -22,9 +22,7 @@ std::wstring PtpStatusReg(const std::wstring& enabledLine) {
 
 class TouchpadInfoTest : public DeviceTest {
 protected:
-    TouchpadInfoTest() { ResetTouchpadInfoProcessState(); }
     ~TouchpadInfoTest() override {
-        ResetTouchpadInfoProcessState();
         EXPECT_EQ(OpenDeviceHandles(), 0) << "a device handle, set or key was left open";
         EXPECT_EQ(machine.handles.OpenCount("TOKEN"), 0) << "a user token was left open";
         EXPECT_EQ(machine.handles.OpenCount("Profile"), 0) << "a user profile was left loaded";

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "service/trace_format.h"
+#include "log/trace_format.h"
 
 namespace tavo {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "native/sim_fixture.h"
 #include "service/sample_service.h"
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 namespace tavo::test {
 namespace {

@@ -29,4 +29,35 @@ inline ::GUID ToGuid(const win::GUID& g) {
 }
 inline DWORD LastErrorOr(BOOL ok) { return ok ? ERROR_SUCCESS : ::GetLastError(); }
 
+// A kernel handle the backend opens for itself, closed with CloseHandle. File handles are
+// "none" at INVALID_HANDLE_VALUE, every other kind at null.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE h) : h_(h) {}
+    ~OwnedHandle() { reset(); }
+    OwnedHandle(OwnedHandle&& other) noexcept : h_(other.release()) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+    HANDLE get() const { return h_; }
+    HANDLE release() {
+        HANDLE h = h_;
+        h_ = nullptr;
+        return h;
+    }
+    void reset(HANDLE h = nullptr) {
+        if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
+        h_ = h;
+    }
+    explicit operator bool() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_ = nullptr;
+};
+
 }  // namespace win32

@@ -19,26 +19,19 @@ public:
     DWORD Start(const std::wstring& etlPath, const std::wstring& sessionName) {
         std::lock_guard<std::mutex> lock(lock_);
         // One session of a name at a time, as ETW enforces machine-wide.
-        HANDLE marker = ::CreateMutexW(nullptr, FALSE, (L"Global\\EtwStandIn_" + sessionName).c_str());
-        if (marker == nullptr) return ::GetLastError();
-        if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-            ::CloseHandle(marker);
-            return ERROR_ALREADY_EXISTS;
-        }
+        OwnedHandle marker(::CreateMutexW(nullptr, FALSE, (L"Global\\EtwStandIn_" + sessionName).c_str()));
+        if (!marker) return ::GetLastError();
+        if (::GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_ALREADY_EXISTS;
         std::wstring path = etlPath;
         std::size_t dot = path.rfind(L'.');
         path = (dot == std::wstring::npos ? path : path.substr(0, dot)) + L".log";
         std::size_t slash = path.rfind(L'\\');
         if (slash != std::wstring::npos) ::CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
-        HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            DWORD error = ::GetLastError();
-            ::CloseHandle(marker);
-            return error;
-        }
-        marker_ = marker;
-        file_ = file;
+        OwnedHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return ::GetLastError();
+        marker_ = std::move(marker);
+        file_ = std::move(file);
         return ERROR_SUCCESS;
     }
     void Enable(bool on, UCHAR level) {
@@ -48,28 +41,26 @@ public:
     }
     void Write(UCHAR level, const wchar_t* text) {
         std::lock_guard<std::mutex> lock(lock_);
-        if (file_ == INVALID_HANDLE_VALUE || !enabled_ || (level != 0 && level > level_)) return;
+        if (!file_ || !enabled_ || (level != 0 && level > level_)) return;
         std::wstring line = std::to_wstring(level) + L": " + text;
         if (line.size() < 2 || line.compare(line.size() - 2, 2, L"\r\n") != 0) line += L"\r\n";
         int n = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
         std::string bytes(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
         ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
         DWORD written = 0;
-        ::WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
     void Stop() {
         std::lock_guard<std::mutex> lock(lock_);
-        if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
-        if (marker_ != nullptr) ::CloseHandle(marker_);
-        file_ = INVALID_HANDLE_VALUE;
-        marker_ = nullptr;
+        file_.reset();
+        marker_.reset();
         enabled_ = false;
     }
 
 private:
     std::mutex lock_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-    HANDLE marker_ = nullptr;
+    OwnedHandle file_;
+    OwnedHandle marker_;
     bool enabled_ = false;
     UCHAR level_ = 0;
 };

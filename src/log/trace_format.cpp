@@ -1,4 +1,4 @@
-#include "service/trace_format.h"
+#include "log/trace_format.h"
 
 #include <cstdint>
 #include <cstdio>

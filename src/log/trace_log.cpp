@@ -1,26 +1,36 @@
-#include "service/trace_log.h"
+#include "log/trace_log.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "common/process_state.h"
 #include "platform/etw.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
-#include "service/service_base.h"
-#include "service/trace_format.h"
-#include "settings/registry_paths.h"
+#include "log/trace_format.h"
+#include "common/registry_paths.h"
 
 namespace tavo {
 
-std::atomic<CServiceBase*> traceTarget{nullptr};
-
 namespace {
 
-std::atomic<win::TRACEHANDLE> traceSessionHandle{0};
-// Owned by the service; allocated by EnableTracelog and released by DisableTracelog.
-std::unique_ptr<win::BYTE[]> traceProperties;
+struct LogState {
+    std::atomic<TraceSink*> traceTarget{nullptr};
+    std::atomic<win::TRACEHANDLE> traceSessionHandle{0};
+    // Owned by the service; allocated by EnableTracelog and released by DisableTracelog.
+    std::unique_ptr<win::BYTE[]> traceProperties;
+};
+ProcessWide<LogState> logState;
+std::atomic<win::TRACEHANDLE>& traceSessionHandle = logState->traceSessionHandle;
+std::unique_ptr<win::BYTE[]>& traceProperties = logState->traceProperties;
+
+}  // namespace
+
+std::atomic<TraceSink*>& traceTarget = logState->traceTarget;
+
+namespace {
 
 bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -86,7 +96,7 @@ void FormatTraceRecord(wchar_t* out, const char* format, va_list args) {
 }
 
 void TraceLog(const char* format, ...) {
-    CServiceBase* target = traceTarget.load(std::memory_order_acquire);
+    TraceSink* target = traceTarget.load(std::memory_order_acquire);
     if (target == nullptr) return;
     wchar_t wide[kTraceWideChars];
     va_list args;

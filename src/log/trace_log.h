@@ -8,7 +8,15 @@
 
 namespace tavo {
 
-class CServiceBase;
+// Where the log delivers each finished record. The service object is the one sink of a
+// running process; tests may install their own.
+class TraceSink {
+public:
+    virtual void WriteTraceString(const wchar_t* text, win::BYTE level) = 0;
+
+protected:
+    ~TraceSink() = default;
+};
 
 inline constexpr win::GUID kTraceProviderGuid = {
     0xBE2E880E, 0xF79F, 0x4C30, {0x9C, 0x95, 0x09, 0xF0, 0x03, 0xA0, 0xA7, 0xEA}};
@@ -26,7 +34,7 @@ inline constexpr std::size_t kTraceNarrowLimit = 4093;
 inline constexpr std::size_t kTraceWideChars = 512;
 
 // Where messages go; set by the service object's constructor, cleared by its destructor.
-extern std::atomic<CServiceBase*> traceTarget;
+extern std::atomic<TraceSink*>& traceTarget;
 
 // printf-style (Windows conventions, see trace_format.h); level 4; never fails.
 void TraceLog(const char* format, ...);
