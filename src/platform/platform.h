@@ -19,6 +19,7 @@ class HidDevices;
 class DeviceManager;
 class Sessions;
 class Files;
+class Threads;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -30,6 +31,7 @@ struct Platform {
     DeviceManager* devices = nullptr;
     Sessions* sessions = nullptr;
     Files* files = nullptr;
+    Threads* threads = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

@@ -42,6 +42,7 @@ enum class SC_HANDLE : std::uint64_t {};
 enum class SERVICE_STATUS_HANDLE : std::uint64_t {};
 enum class HANDLE : std::uint64_t {};
 enum class HDEVNOTIFY : std::uint64_t {};
+enum class PTP_WORK : std::uint64_t {};
 
 inline constexpr HANDLE INVALID_HANDLE_VALUE = static_cast<HANDLE>(~std::uint64_t{0});
 

@@ -1,13 +1,78 @@
 #include "service/sample_service.h"
 
+#include <memory>
+#include <new>
 #include <string>
 
+#include "common/process_state.h"
+#include "device/system_probes.h"
+#include "device/touchpad_info.h"
+#include "log/trace_log.h"
+#include "monitors/toggle_flag.h"
 #include "platform/console.h"
 #include "platform/handles.h"
 #include "platform/scm.h"
-#include "log/trace_log.h"
+#include "platform/sessions.h"
+#include "platform/system.h"
+#include "platform/threads.h"
+#include "rpc/rpc_server.h"
+#include "service/win32_error.h"
+#include "settings/driver_defaults.h"
+#include "settings/forcepad_control.h"
+#include "settings/palm_control.h"
+#include "settings/registry_helpers.h"
+#include "settings/settings_store.h"
 
 namespace tavo {
+
+namespace {
+
+struct LifecycleState {
+    std::mutex LauncherLock;
+    std::mutex cleanupLock;
+    std::atomic<std::uint8_t> BlockRetryLoop{0};
+};
+ProcessWide<LifecycleState> lifecycle;
+
+// The {operation, service object} record a long-running work item carries; the pool
+// thread frees it after the call.
+struct WorkContext {
+    ServiceOperation operation;
+    CSampleService* service;
+};
+
+void RunLongRunningWork(void* context) {
+    std::unique_ptr<WorkContext> work(static_cast<WorkContext*>(context));
+    work->operation(work->service);
+}
+
+// The body of rpcWork: serves the interface until the process ends; a server that cannot
+// be set up stops the service.
+void RpcWorkCallback(void* context) {
+    auto* service = static_cast<CSampleService*>(context);
+    if (RpcServerStart() != 0) service->Stop();
+}
+
+// The decision pair every occasion ends in, on the live records.
+void ApplySettings(int sessionEnding, int fromInForce) {
+    PalmControl(livePalmSettings, sessionEnding, fromInForce);
+    ForcePadControl(liveForcepadSettings, sessionEnding, fromInForce);
+}
+
+}  // namespace
+
+std::mutex& LauncherLock = lifecycle->LauncherLock;
+std::mutex& cleanupLock = lifecycle->cleanupLock;
+std::atomic<std::uint8_t>& BlockRetryLoop = lifecycle->BlockRetryLoop;
+
+void QueueLongRunningWork(ServiceOperation operation, CSampleService* service) {
+    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, service});
+    if (!context) throw Win32Error{win::ERROR_NOT_ENOUGH_MEMORY};
+    const win::DWORD error =
+        win::Thr().QueueUserWorkItem(&RunLongRunningWork, context.get(), win::WT_EXECUTELONGFUNCTION);
+    if (error != win::ERROR_SUCCESS) throw Win32Error{error};
+    (void)context.release();  // the pool thread owns it now
+}
 
 void SetServiceInfo() {
     TraceLog("SetServiceInfo++\n");
@@ -33,12 +98,32 @@ void SetServiceInfo() {
     TraceLog("SetServiceInfo--\n");
 }
 
+bool DetectUserLogon() {
+    const win::DWORD session = win::Wts().WTSGetActiveConsoleSessionId();
+    TraceLog("DetectUserLogon::SessionId = %d", static_cast<int>(session));
+    bool loggedOn = false;
+    if (session != win::kNoConsoleSession) {
+        win::DWORD state = 0;
+        const win::DWORD error = win::Wts().WTSQueryConnectState(session, &state);
+        if (error == win::ERROR_SUCCESS) {
+            TraceLog("DetectUserLogon::WTSQuerySessionInformation Scuuess : WTSConnectState=%u\r\n", state);
+            loggedOn = state == win::WTSActive;
+        } else {
+            TraceLog("DetectUserLogon::WTSQuerySessionInformation Fail, Error = %d\r\n", static_cast<int>(error));
+        }
+    }
+    TraceLog("DetectUserLogon::UserLogon = %d", loggedOn ? 1 : 0);
+    return loggedOn;
+}
+
 CSampleService::CSampleService() { SetServiceInfo(); }
 
+// The pointing-stick monitor and the API-event thread, which the destructor ends, arrive
+// with the named events; until then there is nothing of this class's own to release.
 CSampleService::~CSampleService() = default;
 
 void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
-    if (consoleMode_.load(std::memory_order_relaxed)) {
+    if (consoleMode.load(std::memory_order_relaxed)) {
         std::wstring line = std::to_wstring(level);
         line += L": ";
         line += text;
@@ -46,6 +131,94 @@ void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
         win::Con().Write(line);
     }
     CServiceBase::WriteTraceString(text, level);
+}
+
+void CSampleService::OnStart(win::DWORD, wchar_t**) {
+    TraceLog("Service in OnStart++\n");
+
+    win::PTP_WORK work{};
+    if (win::Thr().CreateThreadpoolWork(&RpcWorkCallback, this, &work) != win::ERROR_SUCCESS) {
+        WriteTraceString(L"CreateThreadpoolWork failed", win::TRACE_LEVEL_ERROR);
+        TraceLog("OnStart::CreateThreadpoolWork failed\n");
+    } else {
+        rpcWork = work;
+        win::Thr().SubmitThreadpoolWork(work);
+    }
+
+    ReadTouchpadInfo();
+    lastAABB = RegRead_AABB();
+    // The toggle-flag monitor is queued here, once per start, when it exists.
+
+    bool found = false;
+    for (int attempt = 0; attempt < kDriverKeySearchTries && !found; ++attempt) {
+        found = WorkaroundGetHKRRegistryPath();
+        if (!found) win::Sys().Sleep(kDriverKeySearchPauseMs);
+    }
+    ReadHKRDefaultSettings(DriverKeyPath());  // a copy: empty when the search failed
+
+    ReadPSTStatusFromDM = GetPSTDeivce() ? 1 : 0;
+    TraceLog("[OnStart] ReadPSTStatusFromDM = %d", static_cast<int>(ReadPSTStatusFromDM.load()));
+    ReadForcepadCapability();
+
+    if (DetectUserLogon()) {
+        OnLogon();
+    } else {
+        SyncTouchpadSettings(SYNC_READ_LAST, livePalmSettings);
+        SyncForcepadSettings(SYNC_READ_LAST, liveForcepadSettings);
+        TraceLog("<Palm> OnStart Set Dynamic Mode Command\r\n");
+    }
+
+    // The pointing-stick events with their monitor thread, then the API events with their
+    // thread, start here when they exist.
+
+    TraceLog("Service in OnStart--");
+}
+
+void CSampleService::OnStop() {
+    TraceLog("Service in OnStop++");
+    // Withdrawing the RPC interface and signalling the toggle-flag monitor and the folder
+    // watcher come first here, when they exist.
+    BlockRetryLoop = 1;
+    // Every user's stored settings are reset to the defaults here, when clearing exists.
+    ApplySettings(1, 0);
+    TraceLog("Service in OnStop--");
+}
+
+void CSampleService::OnLogon() {
+    TraceLog("Service in OnLogon++");
+    // The input-agent launch is queued here when it exists.
+    // The previous folder watcher is stopped here; its stop flag is raised in any case.
+    BlockRetryLoop = 1;
+    // A new folder watcher, then the driver-package cleanup, are queued here when they exist.
+
+    wchar_t user[kUserNameChars] = {};
+    GetCurrectUserName(user);
+    TraceLog("OnLogon::UserName=%ws\n", user);
+    std::wstring text = L"OnLogon::User:";
+    text += user;
+    if (text.size() > kUserNameChars - 1) text.resize(kUserNameChars - 1);
+    WriteTraceString(text.c_str(), win::TRACE_LEVEL_INFORMATION);
+
+    ApplySettings(0, 0);
+    TraceLog("Service in OnLogon--");
+}
+
+void CSampleService::OnLogoff() {
+    TraceLog("Service in OnLogoff++");
+    ApplySettings(1, 1);
+    TraceLog("Service in OnLogoff--");
+}
+
+void CSampleService::OnResume() {
+    TraceLog("Service in OnResume++");
+    ApplySettings(0, 1);
+    TraceLog("Service in OnResume--");
+}
+
+void CSampleService::OnPlugin() {
+    TraceLog("Service in OnPlugin++");
+    ApplySettings(0, 0);
+    TraceLog("Service in OnPlugin--");
 }
 
 }  // namespace tavo

@@ -1,13 +1,21 @@
-// The touchpad service object.
+// The touchpad service object and its lifecycle: what runs at start, logon, logoff,
+// resume, device arrival and stop.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <mutex>
 
+#include "platform/wintypes.h"
 #include "service/service_base.h"
 
 namespace tavo {
 
 inline constexpr wchar_t kServiceDescription[] = L"Service for TAVO Pad Suite";
+
+// The driver key search at start: tries, and the pause after each try that fails.
+inline constexpr int kDriverKeySearchTries = 5;
+inline constexpr win::DWORD kDriverKeySearchPauseMs = 500;
 
 class CSampleService : public CServiceBase {
 public:
@@ -17,13 +25,40 @@ public:
     // Echoes to the console in console mode, then writes to the provider.
     void WriteTraceString(const wchar_t* text, win::BYTE level) override;
 
-    void SetConsoleMode(bool on) { consoleMode_ = on; }
+    void OnStart(win::DWORD argc, wchar_t** argv) override;
+    void OnStop() override;
+    void OnLogon() override;
+    void OnLogoff() override;
+    void OnResume() override;
+    void OnPlugin() override;
 
-private:
-    std::atomic<bool> consoleMode_{false};
+    void SetConsoleMode(bool on) { consoleMode = on ? 1 : 0; }
+
+    // The thread-pool work item that serves the RPC interface; none until OnStart.
+    std::atomic<win::PTP_WORK> rpcWork{};
+    std::atomic<std::uint8_t> consoleMode{0};
+    // The AABB value last seen, set at start and by the toggle-flag monitor.
+    std::atomic<std::int32_t> lastAABB{0};
 };
+
+// An operation that runs on a pool thread with the service object.
+using ServiceOperation = void (*)(CSampleService* service);
+
+// Queues operation(service) as a long-running pool work item. Raises Win32Error with the
+// system's code when it cannot be queued; the service's status sequences turn that into a
+// service status.
+void QueueLongRunningWork(ServiceOperation operation, CSampleService* service);
 
 // Rewrites the installed service's description and its mouse-arrival start trigger.
 void SetServiceInfo();
+
+// Whether a user is active at the console, with its three log lines.
+bool DetectUserLogon();
+
+// Serialise input-agent launches and driver-cleanup runs; live as long as the process.
+extern std::mutex& LauncherLock;
+extern std::mutex& cleanupLock;
+// The folder watcher's stop flag: set by OnStop and OnLogon, cleared by the watcher.
+extern std::atomic<std::uint8_t>& BlockRetryLoop;
 
 }  // namespace tavo

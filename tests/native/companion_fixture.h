@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "native/laptops.h"
+#include "laptops/laptops.h"
 #include "native/sim_fixture.h"
 #include "settings/driver_defaults.h"
 #include "settings/palm_control.h"
 #include "settings/settings_store.h"
 
 namespace tavo::test {
+
+using namespace tavo::laptops;
 
 inline const std::wstring kSettingsKey = std::wstring(L"HKLM\\") + kSettingsKeyPath;
 

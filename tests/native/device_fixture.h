@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "device/system_probes.h"
-#include "laptops.h"
+#include "laptops/laptops.h"
 #include "sim_fixture.h"
 
 namespace tavo::test {
+
+using namespace tavo::laptops;
 
 class DeviceTest : public SimTest {
 protected:

@@ -73,6 +73,7 @@ void Machine::Install() {
     p.devices = &devices;
     p.sessions = &sessions;
     p.files = &files;
+    p.threads = &threads;
     win::SetPlatform(p);
 }
 

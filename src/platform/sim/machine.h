@@ -14,6 +14,7 @@
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_sessions.h"
+#include "platform/sim/sim_threads.h"
 #include "platform/system.h"
 
 namespace sim {
@@ -72,6 +73,7 @@ public:
     SimDevices devices{faults, handles};  // HID collections and device-manager nodes
     SimSessions sessions{faults, handles, registry};  // profiles mount their hives in registry
     SimFiles files{faults, handles, sessions};
+    SimThreads threads{faults, handles};
 };
 
 }  // namespace sim

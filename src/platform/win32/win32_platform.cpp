@@ -14,6 +14,7 @@ win::HidDevices& HidDevices();
 win::DeviceManager& DeviceManager();
 win::Sessions& Sessions();
 win::Files& Files();
+win::Threads& Threads();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -31,6 +32,7 @@ void InstallPlatform() {
     p.devices = &DeviceManager();
     p.sessions = &Sessions();
     p.files = &Files();
+    p.threads = &Threads();
     win::SetPlatform(p);
 }
 

@@ -13,7 +13,7 @@
 #include "platform/sim/sim_windows_version.h"
 #include "settings/driver_defaults.h"
 
-namespace tavo::test {
+namespace tavo::laptops {
 
 inline constexpr win::USHORT kTavoVid = 0x2C7E;
 inline constexpr win::USHORT kTavoPid = 0x4A51;
@@ -131,6 +131,17 @@ inline Laptop TouchpadLaptop(std::shared_ptr<sim::TouchpadFirmware> firmware) {
                   {MouseClassDevice(L"HID-compliant mouse", L"HID\\VEN_TAVO&DEV_0C5E&Col01")}};
 }
 
+// The laptops by name, for programs that let a person pick one.
+struct NamedLaptop {
+    const char* name;
+    const char* description;
+    Laptop (*make)(std::shared_ptr<sim::TouchpadFirmware> firmware);
+};
+inline constexpr NamedLaptop kLaptops[] = {
+    {"forcepad", "forcepad with a pointing stick (Windows 11 unless told)", &ForcepadLaptopWithPointingStick},
+    {"touchpad", "touchpad without a pointing stick (Windows 10 unless told)", &TouchpadLaptop},
+};
+
 // ---- the driver package's software component and the store companion ----------------
 
 // The driver package's instance under the software-component class key, as its INF installs
@@ -172,4 +183,4 @@ inline void InstallCompanion(sim::Machine& machine, const std::wstring& user) {
     machine.devices.Add(SoftwareComponent());
 }
 
-}  // namespace tavo::test
+}  // namespace tavo::laptops

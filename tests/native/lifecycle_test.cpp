@@ -1,0 +1,351 @@
+// The service's lifecycle on a simulated laptop: what start, logon, logoff, resume, device
+// arrival, stop and shutdown leave in the trace, in the registry and on the device.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "laptops/laptops.h"
+#include "native/sim_fixture.h"
+#include "service/sample_service.h"
+#include "service/win32_error.h"
+#include "settings/settings_records.h"
+
+namespace tavo::test {
+namespace {
+
+using namespace tavo::laptops;
+
+const std::wstring kInForce = std::wstring(L"HKLM\\") + kSettingsKeyPath;
+const std::wstring kAlice = kInForce + L"\\alice";
+constexpr win::WORD kHapticStrength = 0x03AB;
+// What the haptic-strength function holds after: nothing was pushed, the user's 75 % was
+// pushed item by item, or the default set was pushed.
+constexpr win::WORD kUntouched = 0x1111;
+constexpr win::WORD kAliceHaptic = 0x3030;
+constexpr win::WORD kDefaultSetHaptic = 0x4040;
+
+constexpr PalmSettings kAlicePalm{3, 11, 22, 33, 44};
+constexpr ForcepadSettings kAliceForcepad{4, 1, 75, 2, 2, 1, 0, 1, 0};
+
+class LifecycleTest : public SimTest {
+protected:
+    LifecycleTest() {
+        Build(machine, TouchpadLaptop(firmware));
+        machine.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
+    }
+    ~LifecycleTest() override {
+        if (service) {
+            machine.threads.RunPending();
+            service.reset();
+        }
+        serviceInstance = nullptr;
+        EXPECT_EQ(machine.handles.OpenCount(), 0) << "a handle, key, token or profile was left open";
+    }
+
+    void NewService() {
+        service = std::make_unique<CSampleService>();
+        serviceInstance = service.get();
+        Mark();
+    }
+    void Start() {
+        if (!service) NewService();
+        service->Start(0, nullptr);
+        machine.threads.RunPending();
+    }
+    void Control(win::DWORD control, win::DWORD eventType, std::vector<unsigned char> data = {}) {
+        CServiceBase::ServiceControlHandler(control, eventType, data.empty() ? nullptr : data.data(), nullptr);
+        machine.threads.RunPending();
+    }
+
+    // alice at the console, the companion installed for her, her own settings stored.
+    void AliceWithCompanion() {
+        machine.sessions.LogOn(L"alice");
+        InstallCompanion(machine, L"alice");
+        StorePalm(kAlice, kAlicePalm);
+        StoreForcepad(kAlice, kAliceForcepad);
+    }
+    void StorePalm(const std::wstring& key, const PalmSettings& r) {
+        for (std::size_t i = 0; i < kFieldCount<PalmSettings>; ++i)
+            machine.registry.SetDword(key, RecordLayout<PalmSettings>::fields[i].valueName,
+                                      static_cast<win::DWORD>(Field(r, i)));
+    }
+    void StoreForcepad(const std::wstring& key, const ForcepadSettings& r) {
+        for (std::size_t i = 0; i < kFieldCount<ForcepadSettings>; ++i)
+            machine.registry.SetDword(key, RecordLayout<ForcepadSettings>::fields[i].valueName,
+                                      static_cast<win::DWORD>(Field(r, i)));
+    }
+    std::int32_t PalmLevel(const std::wstring& key) const {
+        auto v = machine.registry.Dword(key, kValuePalmCheckLevel);
+        return v ? static_cast<std::int32_t>(*v) : -2;
+    }
+    std::int32_t Haptic() const { return firmware->Value(kHapticStrength).value_or(0); }
+    // Reports the host sent that were not read requests.
+    int DeviceWrites() const {
+        int n = 0;
+        for (const auto& r : firmware->Reports())
+            if (r.direction == sim::TouchpadFirmware::Direction::ToDevice &&
+                !(r.bytes.size() >= 3 && r.bytes[1] == 0x05 && r.bytes[2] == 0x03))
+                ++n;
+        return n;
+    }
+    // The expected lines appear in this order (others may come between).
+    void ExpectInOrder(const std::vector<std::wstring>& expected) const {
+        const auto lines = Lines();
+        std::size_t at = 0;
+        for (const auto& want : expected) {
+            while (at < lines.size() && lines[at] != want) ++at;
+            ASSERT_LT(at, lines.size()) << "missing, or out of order: " << std::string(want.begin(), want.end());
+            ++at;
+        }
+    }
+
+    std::shared_ptr<sim::TouchpadFirmware> firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
+    std::unique_ptr<CSampleService> service;
+};
+
+TEST_F(LifecycleTest, StartWithAUserAtTheConsoleRunsTheLogonAndAppliesTheUsersSettings) {
+    AliceWithCompanion();
+    machine.registry.SetDword(kInForce, kValueAABB, 1);
+    Start();
+
+    ExpectInOrder({L"Service in OnStart++\r\n", L"RegRead_AABB::Read AABB = 1\r\n",
+                   L"Read HKR Registry : PalmDefaultOption = 2\r\n", L"[OnStart] ReadPSTStatusFromDM = 0\r\n",
+                   L"DetectUserLogon::SessionId = 1\r\n",
+                   L"DetectUserLogon::WTSQuerySessionInformation Scuuess : WTSConnectState=0\r\n",
+                   L"DetectUserLogon::UserLogon = 1\r\n", L"Service in OnLogon++\r\n", L"OnLogon::UserName=alice\r\n",
+                   L"OnLogon::User:alice", L"<PalmControl> UWPInstall = 1, SWCInstall = 1\r\n",
+                   L"<ForcePadControl> Set UI Mode Command\r\n", L"Service in OnLogon--\r\n",
+                   L"Service in OnStart--\r\n"});
+    EXPECT_FALSE(Has(L"<Palm> OnStart Set Dynamic Mode Command\r\n"));
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    EXPECT_EQ(service->lastAABB.load(), 1);
+    EXPECT_EQ(PalmLevel(kInForce), 3) << "the user's settings are put in force";
+    EXPECT_EQ(livePalmSettings.Load(), kAlicePalm);
+    EXPECT_EQ(liveForcepadSettings.Load(), kAliceForcepad);
+    EXPECT_EQ(Haptic(), kAliceHaptic) << "and pushed into the pad";
+    EXPECT_EQ(machine.threads.History().size(), 1u) << "the RPC work item, submitted once";
+
+    // The first logon notification afterwards runs the logon again; a repeat does not.
+    Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+    Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+    EXPECT_EQ(Count(L"Service in OnLogon++\r\n"), 2);
+}
+
+// Start with nobody active at the console: nothing reaches the device, and the live
+// records are what is in force.
+struct NoUserCase {
+    const char* name;
+    void (*stage)(sim::Machine& m);
+    const wchar_t* queryLine;  // the connect-state line, or null when no session was asked
+};
+
+class StartWithoutUserTest : public LifecycleTest, public testing::WithParamInterface<NoUserCase> {};
+
+TEST_P(StartWithoutUserTest, LoadsTheSettingsInForceAndSendsNothing) {
+    const NoUserCase& c = GetParam();
+    InstallCompanion(machine, L"alice");
+    StorePalm(kAlice, kAlicePalm);
+    const PalmSettings inForcePalm{1, 5, 6, 7, 8};
+    const ForcepadSettings inForceForcepad{7, 0, 25, 1, 3, 0, 1, 0, 1};
+    StorePalm(kInForce, inForcePalm);
+    StoreForcepad(kInForce, inForceForcepad);
+    c.stage(machine);
+    firmware->Set(kHapticStrength, kUntouched);
+    firmware->ClearReports();
+
+    Start();
+
+    if (c.queryLine) {
+        EXPECT_TRUE(Has(c.queryLine));
+    }
+    ExpectInOrder({L"DetectUserLogon::UserLogon = 0\r\n", L"SyncTouchpadSettings::Read Registry\r\n",
+                   L"SyncForcepadSettings::Read Registry\r\n", L"<Palm> OnStart Set Dynamic Mode Command\r\n",
+                   L"Service in OnStart--\r\n"});
+    EXPECT_FALSE(Has(L"Service in OnLogon++\r\n"));
+    EXPECT_EQ(livePalmSettings.Load(), inForcePalm);
+    EXPECT_EQ(liveForcepadSettings.Load(), inForceForcepad);
+    EXPECT_EQ(DeviceWrites(), 0) << "only reads reach the device at start";
+    EXPECT_EQ(PalmLevel(kInForce), 1);
+    EXPECT_EQ(PalmLevel(kAlice), 3);
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, StartWithoutUserTest,
+    testing::Values(
+        NoUserCase{"NoConsoleSession", [](sim::Machine&) {}, nullptr},
+        NoUserCase{"LogonScreen",
+                   [](sim::Machine& m) {
+                       m.sessions.AddSession(1, L"", win::WTSConnected);
+                       m.sessions.SetConsoleSession(1);
+                   },
+                   L"DetectUserLogon::WTSQuerySessionInformation Scuuess : WTSConnectState=1\r\n"},
+        NoUserCase{"DisconnectedUser",
+                   [](sim::Machine& m) {
+                       m.sessions.AddSession(1, L"alice", win::WTSDisconnected);
+                       m.sessions.SetConsoleSession(1);
+                   },
+                   L"DetectUserLogon::WTSQuerySessionInformation Scuuess : WTSConnectState=4\r\n"},
+        NoUserCase{"ConnectStateUnreadable",
+                   [](sim::Machine& m) {
+                       m.sessions.LogOn(L"alice");
+                       m.faults.Fail("WTSQuerySessionInformationW", win::ERROR_GEN_FAILURE);
+                   },
+                   L"DetectUserLogon::WTSQuerySessionInformation Fail, Error = 31\r\n"}),
+    [](const testing::TestParamInfo<NoUserCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartGoesOn) {
+    struct Case {
+        bool driverPackage;
+        std::vector<win::DWORD> sleeps;
+        std::int32_t palmDefault;
+    } cases[] = {{true, {}, 2}, {false, {500, 500, 500, 500, 500}, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.driverPackage ? "driver package installed" : "driver key missing");
+        if (service) service.reset();
+        ResetProcessState();
+        sim::Machine fresh;
+        fresh.Install();
+        Build(fresh, TouchpadLaptop(firmware));
+        if (c.driverPackage) fresh.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
+        auto local = std::make_unique<CSampleService>();
+        local->Start(0, nullptr);
+        fresh.threads.RunPending();
+        EXPECT_EQ(fresh.system.Sleeps(), c.sleeps);
+        EXPECT_EQ(palmDefaults.Load().level, c.palmDefault);
+        EXPECT_EQ(local->currentState(), win::SERVICE_RUNNING);
+        local.reset();
+        EXPECT_EQ(fresh.handles.OpenCount(), 0);
+    }
+    machine.Install();
+}
+
+TEST_F(LifecycleTest, AnRpcWorkItemThatCannotBeCreatedIsLoggedTwiceAndTheServiceRunsOn) {
+    machine.faults.Fail("CreateThreadpoolWork", win::ERROR_NOT_ENOUGH_MEMORY);
+    Start();
+    int errorRecords = 0;
+    for (const auto& r : machine.etw.Written())
+        errorRecords += r.level == win::TRACE_LEVEL_ERROR && r.text == L"CreateThreadpoolWork failed";
+    EXPECT_EQ(errorRecords, 1);
+    EXPECT_EQ(Count(L"OnStart::CreateThreadpoolWork failed\r\n"), 1);
+    EXPECT_TRUE(machine.threads.History().empty()) << "nothing to submit";
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    EXPECT_TRUE(Has(L"Service in OnStart--\r\n"));
+}
+
+TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCode) {
+    NewService();
+    static CSampleService* ranWith;
+    static int runs;
+    const ServiceOperation op = [](CSampleService* s) {
+        ranWith = s;
+        ++runs;
+    };
+    struct Case {
+        win::DWORD fault;
+    } cases[] = {{0}, {win::ERROR_NOT_ENOUGH_MEMORY}, {1450}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ranWith = nullptr;
+        runs = 0;
+        machine.faults.Clear();
+        if (c.fault) machine.faults.Fail("QueueUserWorkItem", c.fault);
+        win::DWORD raised = 0;
+        try {
+            QueueLongRunningWork(op, service.get());
+        } catch (const Win32Error& e) {
+            raised = e.code;
+        }
+        EXPECT_EQ(raised, c.fault);
+        EXPECT_EQ(machine.threads.RunPending(), c.fault ? 0 : 1);
+        EXPECT_EQ(runs, c.fault ? 0 : 1);
+        EXPECT_EQ(ranWith, c.fault ? nullptr : service.get());
+    }
+    const auto history = machine.threads.History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].kind, "queue");
+    EXPECT_EQ(history[0].flags, win::WT_EXECUTELONGFUNCTION);
+}
+
+// Each occasion runs the decision pair with its own two flags. alice's stored palm level is
+// 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored
+// for her and what the pad last received tell the flags apart.
+struct Occasion {
+    const char* name;
+    win::DWORD control;
+    win::DWORD eventType;
+    const wchar_t* entryLine;  // null: the occasion runs no lifecycle operation
+    const wchar_t* exitLine;
+    std::int32_t inForceBefore;
+    std::int32_t inForceAfter;
+    std::int32_t aliceAfter;
+    win::WORD haptic;
+    std::uint8_t blockRetryLoop;
+};
+
+class OccasionTest : public LifecycleTest, public testing::WithParamInterface<Occasion> {};
+
+TEST_P(OccasionTest, RunsTheDecisionPairWithItsFlags) {
+    const Occasion& c = GetParam();
+    Start();  // nobody at the console yet: nothing decided
+    AliceWithCompanion();
+    StorePalm(kInForce, {c.inForceBefore, 0, 0, 0, 0});
+    firmware->Set(kHapticStrength, kUntouched);
+    BlockRetryLoop = 0;
+    Mark();
+
+    std::vector<unsigned char> data;
+    if (c.control == win::SERVICE_CONTROL_DEVICEEVENT)
+        data = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE, L"\\\\?\\HID#VEN_TAVO&DEV_0C5E&Col01");
+    Control(c.control, c.eventType, data);
+
+    if (c.entryLine) {
+        ExpectInOrder({c.entryLine, L"Enter ==> ForcePadControl\r\n", L"Exit <== ForcePadControl\r\n", c.exitLine});
+    } else {
+        EXPECT_FALSE(Has(L"Enter ==> ForcePadControl\r\n"));
+    }
+    EXPECT_EQ(PalmLevel(kInForce), c.inForceAfter);
+    EXPECT_EQ(PalmLevel(kAlice), c.aliceAfter);
+    EXPECT_EQ(Haptic(), c.haptic);
+    EXPECT_EQ(BlockRetryLoop.load(), c.blockRetryLoop);
+}
+
+constexpr win::DWORD kSession = win::SERVICE_CONTROL_SESSIONCHANGE;
+constexpr win::DWORD kPower = win::SERVICE_CONTROL_POWEREVENT;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, OccasionTest,
+    testing::Values(
+        // sessionEnding 0, fromInForce 0: the companion is looked for, found, and decides.
+        Occasion{"Logon_InForce2", kSession, win::WTS_SESSION_LOGON, L"Service in OnLogon++\r\n",
+                 L"Service in OnLogon--\r\n", 2, 3, 3, kAliceHaptic, 1},
+        Occasion{"Logon_InForce5", kSession, win::WTS_SESSION_LOGON, L"Service in OnLogon++\r\n",
+                 L"Service in OnLogon--\r\n", 5, 3, 3, kAliceHaptic, 1},
+        Occasion{"Plugin_InForce2", win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL,
+                 L"Service in OnPlugin++\r\n", L"Service in OnPlugin--\r\n", 2, 3, 3, kAliceHaptic, 0},
+        Occasion{"Plugin_InForce5", win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL,
+                 L"Service in OnPlugin++\r\n", L"Service in OnPlugin--\r\n", 5, 3, 3, kAliceHaptic, 0},
+        // fromInForce 1: the level in force stands for the companion (5: not installed, so
+        // the dynamic level replaces hers and nothing is pushed).
+        Occasion{"Resume_InForce2", kPower, win::PBT_APMRESUMESUSPEND, L"Service in OnResume++\r\n",
+                 L"Service in OnResume--\r\n", 2, 3, 3, kAliceHaptic, 0},
+        Occasion{"Resume_InForce5", kPower, win::PBT_APMRESUMESUSPEND, L"Service in OnResume++\r\n",
+                 L"Service in OnResume--\r\n", 5, 5, 5, kUntouched, 0},
+        // sessionEnding 1: in UI mode nothing is stored and the pad gets the default set.
+        Occasion{"Logoff_InForce2", kSession, win::WTS_SESSION_LOGOFF, L"Service in OnLogoff++\r\n",
+                 L"Service in OnLogoff--\r\n", 2, 2, 3, kDefaultSetHaptic, 0},
+        Occasion{"Logoff_InForce5", kSession, win::WTS_SESSION_LOGOFF, L"Service in OnLogoff++\r\n",
+                 L"Service in OnLogoff--\r\n", 5, 5, 5, kUntouched, 0},
+        Occasion{"Stop_InForce2", win::SERVICE_CONTROL_STOP, 0, L"Service in OnStop++\r\n", L"Service in OnStop--\r\n",
+                 2, 2, 3, kDefaultSetHaptic, 1},
+        Occasion{"Stop_InForce5", win::SERVICE_CONTROL_STOP, 0, L"Service in OnStop++\r\n", L"Service in OnStop--\r\n",
+                 5, 5, 3, kDefaultSetHaptic, 1},
+        // A shutdown only reports the service stopped.
+        Occasion{"Shutdown_InForce2", win::SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr, 2, 2, 3, kUntouched, 0},
+        Occasion{"Shutdown_InForce5", win::SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr, 5, 5, 3, kUntouched, 0}),
+    [](const testing::TestParamInfo<Occasion>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tavo::test
