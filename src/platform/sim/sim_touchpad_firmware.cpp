@@ -7,6 +7,11 @@ void TouchpadFirmware::Set(win::WORD function, win::WORD value) {
     values_[function] = value;
 }
 
+std::map<win::WORD, win::WORD> TouchpadFirmware::Values() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return values_;
+}
+
 std::optional<win::WORD> TouchpadFirmware::Value(win::WORD function) const {
     std::lock_guard<std::mutex> lock(lock_);
     auto it = values_.find(function);

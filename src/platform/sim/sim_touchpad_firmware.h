@@ -37,6 +37,7 @@ public:
     // ---- set-up and inspection ----
     void Set(win::WORD function, win::WORD value);
     std::optional<win::WORD> Value(win::WORD function) const;
+    std::map<win::WORD, win::WORD> Values() const;
     // Requests to read or write this function stall.
     void Refuse(win::WORD function);
     std::vector<Report> Reports() const;

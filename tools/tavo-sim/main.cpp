@@ -1,0 +1,226 @@
+// tavo-sim: runs the whole service on a simulated laptop and shows what it does to the pad.
+//
+// The laptop is data (src/laptops); the service is the same code that ships. After each
+// step of the lifecycle it prints the trace the step wrote, the pad's function values and
+// the settings in force.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/process_state.h"
+#include "common/registry_paths.h"
+#include "laptops/laptops.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/sim_windows_version.h"
+#include "service/sample_service.h"
+#include "settings/settings_records.h"
+
+namespace {
+
+using namespace tavo;
+using namespace tavo::laptops;
+
+const std::wstring kInForce = std::wstring(L"HKLM\\") + kSettingsKeyPath;
+constexpr wchar_t kUser[] = L"alice";
+
+struct Options {
+    const NamedLaptop* laptop = &kLaptops[0];
+    int windows = 0;  // 0: the laptop's own
+    bool userAtStart = false;
+    bool companion = false;
+};
+
+std::string Narrow(std::wstring_view text) {
+    std::string out;
+    for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    return out;
+}
+
+void PrintHelp() {
+    std::printf(
+        "Usage: tavo-sim [--laptop NAME] [--windows 10|11] [--user-at-start] [--companion]\n"
+        "\n"
+        "Runs the touchpad service on a simulated laptop through start, logon, resume, device\n"
+        "arrival, logoff and stop, printing after each step the service's trace, the pad's\n"
+        "function values and the settings in force.\n"
+        "\n"
+        "  --laptop NAME     the simulated laptop (default: %s)\n"
+        "  --windows 10|11   the Windows the laptop runs (default: the laptop's own)\n"
+        "  --user-at-start   alice is already logged on when the service starts\n"
+        "  --companion       the settings application is installed for alice (UI mode)\n"
+        "  --help            this text\n"
+        "\n"
+        "Laptops:\n",
+        kLaptops[0].name);
+    for (const auto& l : kLaptops) std::printf("  %-10s %s\n", l.name, l.description);
+}
+
+// 0: run; 1: help shown; 2: bad arguments (message printed).
+int Parse(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "tavo-sim: %s needs a value; see --help\n", what);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 1;
+        } else if (arg == "--laptop") {
+            const char* name = value("--laptop");
+            if (!name) return 2;
+            options->laptop = nullptr;
+            for (const auto& l : kLaptops)
+                if (std::strcmp(l.name, name) == 0) options->laptop = &l;
+            if (!options->laptop) {
+                std::fprintf(stderr, "tavo-sim: no laptop named \"%s\"; --help lists them\n", name);
+                return 2;
+            }
+        } else if (arg == "--windows") {
+            const char* v = value("--windows");
+            if (!v) return 2;
+            if (std::strcmp(v, "10") == 0) {
+                options->windows = 10;
+            } else if (std::strcmp(v, "11") == 0) {
+                options->windows = 11;
+            } else {
+                std::fprintf(stderr, "tavo-sim: --windows takes 10 or 11, not \"%s\"\n", v);
+                return 2;
+            }
+        } else if (arg == "--user-at-start") {
+            options->userAtStart = true;
+        } else if (arg == "--companion") {
+            options->companion = true;
+        } else {
+            std::fprintf(stderr, "tavo-sim: unknown argument \"%s\"; see --help\n", argv[i]);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+class Run {
+public:
+    explicit Run(const Options& options) : options_(options) {
+        ResetProcessState();
+        machine_.threads.SetMode(sim::SimThreads::Mode::Inline);
+        machine_.Install();
+        Laptop laptop = options.laptop->make(firmware_);
+        if (options.windows == 10) laptop.windows = sim::Windows10_22H2();
+        if (options.windows == 11) laptop.windows = sim::Windows11_23H2();
+        windows11_ = std::stoi(laptop.windows.currentBuild) >= 22000;
+        Build(machine_, laptop);
+        // The driver package: dynamic palm mode supported, default palm level 2.
+        machine_.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
+        machine_.sessions.AddUser(kUser);
+        if (options.companion) InstallCompanion(machine_, kUser);
+    }
+
+    int Go() {
+        const auto& o = options_;
+        std::printf("tavo-sim: %s laptop, Windows %s, %s, %s\n", o.laptop->name,
+                    windows11_ ? "11" : "10",
+                    o.userAtStart ? "alice at the console from the start" : "alice logs on after the start",
+                    o.companion ? "settings application installed" : "no settings application");
+
+        if (o.userAtStart) machine_.sessions.LogOn(kUser);
+        service_ = std::make_unique<CSampleService>();
+        serviceInstance = service_.get();
+        Step(o.userAtStart ? "start, alice at the console" : "start, nobody at the console",
+             [&] { service_->Start(0, nullptr); });
+        Step("alice logs on", [&] {
+            machine_.sessions.LogOn(kUser);
+            Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+        });
+        Step("resume from sleep", [&] { Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND); });
+        Step("a mouse-class device arrives", [&] {
+            auto data = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE,
+                                                      L"\\\\?\\HID#VEN_TAVO&DEV_0C5E&Col01#5&2a3b4c5d&0&0000");
+            CServiceBase::ServiceControlHandler(win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL, data.data(),
+                                                nullptr);
+        });
+        Step("alice logs off", [&] {
+            Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGOFF);
+            // Her session ends; the console shows the logon screen.
+            machine_.sessions.AddSession(2, L"", win::WTSConnected);
+            machine_.sessions.SetConsoleSession(2);
+            machine_.sessions.RemoveSession(1);
+        });
+        Step("stop", [&] { Control(win::SERVICE_CONTROL_STOP, 0); });
+        const bool stopped = service_->currentState() == win::SERVICE_STOPPED;
+        serviceInstance = nullptr;
+        service_.reset();
+        machine_.threads.Join();
+        const int open = machine_.handles.OpenCount();
+        std::printf("\nservice %s; %d handle(s) left open\n", stopped ? "stopped" : "NOT stopped", open);
+        return stopped && open == 0 ? 0 : 1;
+    }
+
+private:
+    void Control(win::DWORD control, win::DWORD eventType) {
+        CServiceBase::ServiceControlHandler(control, eventType, nullptr, nullptr);
+    }
+
+    template <typename Action>
+    void Step(const char* title, Action action) {
+        const std::size_t mark = machine_.etw.Written().size();
+        std::printf("\n== %s ==\n", title);
+        action();
+        const auto written = machine_.etw.Written();
+        for (std::size_t i = mark; i < written.size(); ++i) {
+            std::wstring text = written[i].text;
+            while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+            std::printf("  | %s\n", Narrow(text).c_str());
+        }
+        PrintPad();
+        PrintInForce();
+    }
+
+    void PrintPad() const {
+        std::printf("  pad:");
+        for (const auto& [function, value] : firmware_->Values()) std::printf(" %04X=%04X", function, value);
+        std::printf("\n");
+    }
+
+    template <typename Record>
+    void PrintRecord(const char* title) const {
+        std::printf("  in force, %s:", title);
+        for (const auto& f : RecordLayout<Record>::fields) {
+            auto v = machine_.registry.Dword(kInForce, f.valueName);
+            if (v)
+                std::printf(" %s=%d", Narrow(f.valueName).c_str(), static_cast<int>(static_cast<std::int32_t>(*v)));
+            else
+                std::printf(" %s=(none)", Narrow(f.valueName).c_str());
+        }
+        std::printf("\n");
+    }
+    void PrintInForce() const {
+        PrintRecord<PalmSettings>("palm");
+        PrintRecord<ForcepadSettings>("forcepad");
+    }
+
+    Options options_;
+    bool windows11_ = false;
+    sim::Machine machine_;
+    std::shared_ptr<sim::TouchpadFirmware> firmware_ = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
+    std::unique_ptr<CSampleService> service_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    switch (Parse(argc, argv, &options)) {
+        case 1: return 0;
+        case 2: return 2;
+        default: break;
+    }
+    Run run(options);
+    return run.Go();
+}
