@@ -70,21 +70,31 @@ TEST_F(DriverKeySearchTest, EachTryIsOneSearchWithoutPausesAndALaterTrySeesANewI
 }
 
 TEST_F(DriverKeySearchTest, InstancesThatCannotBeReadOrNamedArePassedOver) {
-    // A name the registry allows but whose full path would not fit the 255-character path
-    // buffer: it is skipped rather than cut short, and the search goes on.
+    // Names the registry allows but whose full path would not fit the 255-character path
+    // buffer: they are skipped rather than cut short, and the search goes on.
+    const std::size_t room = kDriverKeyPathChars - 1 - kClassPath.size() - 1;  // for the name
     const std::wstring longName = L"0000" + std::wstring(196, L'A');
+    const std::wstring oneTooMany = L"0001" + std::wstring(room + 1 - 4, L'A');
     machine.registry.Import(DriverPackageReg(longName));
+    machine.registry.Import(DriverPackageReg(oneTooMany));
     machine.registry.Import(DriverPackageReg(L"0007"));
     machine.faults.Fail("RegOpenKeyExW", win::ERROR_ACCESS_DENIED, 2);  // the class key, then 0007
 
     EXPECT_FALSE(WorkaroundGetHKRRegistryPath());
     EXPECT_FALSE(Has(L"(1) Path : " + kClassPath + L"\\" + longName + L"\r\n"));
-    EXPECT_TRUE(Has(L"(2) Path : " + kClassPath + L"\\0007\r\n"));
-    EXPECT_FALSE(Has(L"(2) DriverDesc : TAVO Pad Suite Component\r\n"));
+    EXPECT_FALSE(Has(L"(2) Path : " + kClassPath + L"\\" + oneTooMany + L"\r\n"));
+    EXPECT_TRUE(Has(L"(3) Path : " + kClassPath + L"\\0007\r\n"));
+    EXPECT_FALSE(Has(L"(3) DriverDesc : TAVO Pad Suite Component\r\n"));
 
     machine.faults.Clear();
     EXPECT_TRUE(WorkaroundGetHKRRegistryPath());
     EXPECT_EQ(DriverKeyPath(), kClassPath + L"\\0007");
+
+    // A name that just fits is examined.
+    const std::wstring justFits = L"0002" + std::wstring(room - 4, L'A');
+    machine.registry.Import(DriverPackageReg(justFits));
+    EXPECT_TRUE(WorkaroundGetHKRRegistryPath());
+    EXPECT_EQ(DriverKeyPath(), kClassPath + L"\\" + justFits);
 }
 
 class DriverDefaultsTest : public CompanionTest {};

@@ -99,6 +99,7 @@ TEST_F(ForcepadControlTest, UiModeOnWindows10SendsItemsOneToSixWithComposedWords
     Store(kAlice, kAliceChoice);
     firmware->Set(fn::kForcepadOptions, 0x0205);
     firmware->ClearReports();
+    softwareComponentResult = 0;  // stale from an earlier run
 
     ForcepadSettings record{};
     EXPECT_EQ(ForcePadControl(record, 0, 0), 1);
@@ -116,6 +117,7 @@ TEST_F(ForcepadControlTest, UiModeOnWindows10SendsItemsOneToSixWithComposedWords
     EXPECT_EQ(Stored(kAlice), kAliceChoice);
     EXPECT_EQ(record, kAliceChoice) << "the caller's record holds what was read";
     EXPECT_EQ(forcepadSendCommand.load(), 1);
+    EXPECT_EQ(softwareComponentResult.load(), 1) << "UI mode refreshes the component result";
     EXPECT_TRUE(Logged(L"<ForcePadControl> UWPInstall = 1, SWCInstall = 1\r\n"));
     EXPECT_TRUE(Logged(L"<ForcePadControl> Set UI Mode Command\r\n"));
     EXPECT_EQ(CountLogged(L"[SetForcePadFunction] Close TAVO HID Device\r\n"), 6);
@@ -316,6 +318,7 @@ TEST_F(ForcepadControlTest, AnyInvalidStoredFieldPutsTheDefaultsInForceAndStores
         {"click 3", &ForcepadSettings::ClickForceCheckOption, 3},
         {"top zone 2", &ForcepadSettings::UseTopZoneAsVadavAreduButtonsEnabled, 2},
         {"button click -2", &ForcepadSettings::VadavAreduButtonClickForceCheckOption, -2},
+        {"button click 3", &ForcepadSettings::VadavAreduButtonClickForceCheckOption, 3},
         {"not gray out 2", &ForcepadSettings::UseTopZoneAsVadavAreduButtonsNotGrayOut, 2},
     };
     for (const auto& c : cases) {
@@ -358,6 +361,15 @@ TEST_F(ForcepadControlTest, ValuesWithinTheLimitsAreKeptEvenWhenTheDeviceKnowsNo
     EXPECT_TRUE(Logged(L"[SetForcePadFunction] Case HAPTIC_FEEDBACK_SLIDER_ITEM\r\n"));
     for (const auto& rep : firmware->Reports())
         EXPECT_FALSE(rep.bytes[1] == 0xAB && rep.bytes[2] == 0x03) << "slider 30 writes no strength";
+
+    // Every checked field at the highest value it may hold (the others already are).
+    ForcepadSettings highest = kAliceChoice;
+    highest.HapticFeedbackCheckSlider = 100;
+    highest.VadavAreduButtonClickForceCheckOption = 2;
+    Store(kAlice, highest);
+    ForcePadControl(record, 0, 0);
+    EXPECT_EQ(Stored(kInForce), highest);
+    EXPECT_EQ(Stored(kAlice), highest);
 }
 
 // ---- non-UI mode -------------------------------------------------------------------------
@@ -386,9 +398,12 @@ TEST_F(ForcepadControlTest, DynamicModePushesTheStoredItemOnceAfterAUiRunThenSta
     EXPECT_EQ(record, kAliceChoice);
 
     firmware->ClearReports();
+    const int writes = machine.faults.Uses("RegSetValueExW");
     ForcePadControl(record, 0, 0);
     ForcePadControl(record, 0, 0);
     EXPECT_TRUE(firmware->Reports().empty()) << "later runs push nothing";
+    EXPECT_EQ(machine.faults.Uses("RegSetValueExW") - writes, 2 * 2 * static_cast<int>(kFieldCount<ForcepadSettings>))
+        << "each run writes the record in force twice, and nothing else";
     EXPECT_EQ(CountLogged(L"<Palm> Set Dynamic Mode Command (SendCommand=0)\r\n"), 2);
     EXPECT_EQ(Stored(kInForce), kAliceChoice);
 }
@@ -409,13 +424,6 @@ TEST_F(ForcepadControlTest, DynamicModeWithNothingStoredStoresTheDynamicDefaults
 TEST_F(ForcepadControlTest, WithoutDynamicSupportEveryRunStoresAndSendsTheDefaultSet) {
     BuildLaptop(false, 0);
     machine.sessions.LogOn(L"alice");
-    Store(kAlice, kAliceChoice);
-    // The driver's DefaultSettings lack the value.
-    machine.registry.Import(DriverPackageReg(L"0000", 2, 3, -1));
-    ASSERT_TRUE(WorkaroundGetHKRRegistryPath());
-    ReadHKRDefaultSettings(DriverKeyPath());
-    ASSERT_EQ(SupportDynamicModeCommand.load(), -1);
-
     Wire twice;
     for (int run = 0; run < 2; ++run) {
         twice.Read(0x03A1, 0x0305)
@@ -427,18 +435,29 @@ TEST_F(ForcepadControlTest, WithoutDynamicSupportEveryRunStoresAndSendsTheDefaul
             .Write(0x03A9, 0x6E)
             .Write(0x03AA, 0x42);
     }
-    firmware->Set(fn::kForcepadOptions, 0x0305);
-    firmware->ClearReports();
-    ForcepadSettings record{};
-    ForcePadControl(record, 0, 0);
-    EXPECT_EQ(Stored(kAlice), kForcepadDefaults) << "the user's choice gives way to the defaults";
-    Store(kAlice, kAliceChoice);
-    ForcePadControl(record, 0, 0);
-    EXPECT_EQ(firmware->Reports(), twice.Reports());
-    EXPECT_EQ(record, kForcepadDefaults);
-    EXPECT_EQ(Stored(kAlice), kForcepadDefaults);
-    EXPECT_EQ(Stored(kInForce), kForcepadDefaults);
-    EXPECT_EQ(forcepadSendCommand.load(), 1);
+    // The driver's DefaultSettings lack the value, or hold one other than 1.
+    for (std::int32_t support : {-1, 2}) {
+        SCOPED_TRACE(testing::Message() << "SupportDynamicModeCommand " << support);
+        ResetForcepadControlProcessState();
+        Store(kAlice, kAliceChoice);
+        machine.registry.Import(DriverPackageReg(L"0000", 2, 3, support));
+        ASSERT_TRUE(WorkaroundGetHKRRegistryPath());
+        ReadHKRDefaultSettings(DriverKeyPath());
+        ASSERT_EQ(SupportDynamicModeCommand.load(), support);
+
+        firmware->Set(fn::kForcepadOptions, 0x0305);
+        firmware->ClearReports();
+        ForcepadSettings record{};
+        ForcePadControl(record, 0, 0);
+        EXPECT_EQ(Stored(kAlice), kForcepadDefaults) << "the user's choice gives way to the defaults";
+        Store(kAlice, kAliceChoice);
+        ForcePadControl(record, 0, 0);
+        EXPECT_EQ(firmware->Reports(), twice.Reports());
+        EXPECT_EQ(record, kForcepadDefaults);
+        EXPECT_EQ(Stored(kAlice), kForcepadDefaults);
+        EXPECT_EQ(Stored(kInForce), kForcepadDefaults);
+        EXPECT_EQ(forcepadSendCommand.load(), 1);
+    }
     EXPECT_EQ(CountLogged(L"<Palm> Set Dynamic Mode Command (SendCommand=1)\r\n"), 0);
 }
 

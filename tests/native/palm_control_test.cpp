@@ -38,6 +38,7 @@ TEST_F(PalmControlTest, UIModeChecksTheStoredLevel) {
         const PalmSettings mine{c.stored, 11, 22, 33, 44};
         Store(kAlice, mine);
         PalmSettings record{9, 9, 9, 9, 9};
+        softwareComponentResult = 0;  // stale from an earlier run: UI mode must refresh it
 
         EXPECT_EQ(PalmControl(record, 0, 0), 1);
         EXPECT_EQ(record, mine) << "the caller's record keeps what was read";
@@ -139,17 +140,22 @@ TEST_F(PalmControlTest, SendCommandIsReportedOnceAfterUIModeOrTheDefaults) {
 }
 
 TEST_F(PalmControlTest, WithoutDynamicSupportThePalmDefaultsAreStoredAndPutInForce) {
-    StartWithDriverDefaults(3, -1);  // SupportDynamicModeCommand missing
     machine.sessions.LogOn(L"alice");
-    Store(kAlice, {5, 10, 20, 30, 40});
-    PalmSettings record{};
-    PalmControl(record, 0, 0);
-    EXPECT_EQ(record, (PalmSettings{3, 0, 0, 0, 0}));
-    EXPECT_EQ(UserStore(L"alice"), (PalmSettings{3, 0, 0, 0, 0}));
-    EXPECT_EQ(InForce(), (PalmSettings{3, 0, 0, 0, 0}));
-    EXPECT_EQ(palmSendCommand.load(), 1);
-    for (const auto& line : Lines()) EXPECT_EQ(line.find(L"Set Dynamic Mode Command"), std::wstring::npos);
-    EXPECT_EQ(Count(L"SyncTouchpadSettings::Save Registry\r\n"), 3);  // user, then in force twice
+    // SupportDynamicModeCommand missing, or any value but 1.
+    for (std::int32_t support : {-1, 2}) {
+        SCOPED_TRACE(testing::Message() << "SupportDynamicModeCommand " << support);
+        ResetAll();
+        StartWithDriverDefaults(3, support);
+        Store(kAlice, {5, 10, 20, 30, 40});
+        PalmSettings record{};
+        PalmControl(record, 0, 0);
+        EXPECT_EQ(record, (PalmSettings{3, 0, 0, 0, 0}));
+        EXPECT_EQ(UserStore(L"alice"), (PalmSettings{3, 0, 0, 0, 0}));
+        EXPECT_EQ(InForce(), (PalmSettings{3, 0, 0, 0, 0}));
+        EXPECT_EQ(palmSendCommand.load(), 1);
+        for (const auto& line : Lines()) EXPECT_EQ(line.find(L"Set Dynamic Mode Command"), std::wstring::npos);
+        EXPECT_EQ(Count(L"SyncTouchpadSettings::Save Registry\r\n"), 3);  // user, then in force twice
+    }
 }
 
 TEST_F(PalmControlTest, PalmDefaultsWithoutALevelPutMinusOneInForce) {

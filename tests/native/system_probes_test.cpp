@@ -1,6 +1,8 @@
 // The Windows-version rule and the pointing-stick probe, alone and as every scan runs them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/hid_device.h"
 #include "device_fixture.h"
 #include "common/registry_paths.h"
@@ -46,11 +48,13 @@ TEST_F(ProbeTest, VersionValuesAreReadAsWindowsStoresThem) {
     sim::SetWindowsVersion(machine.registry, sim::Windows11_23H2());
     SetBuild(L"22000.2538 ");  // only the leading digits count
     machine.registry.SetString(sim::kCurrentVersionKey, L"UBR", L"2538");  // wrong type
+    // The size of a DWORD, but not one.
+    machine.registry.SetRaw(sim::kCurrentVersionKey, L"CurrentMinorVersionNumber", win::REG_BINARY, {7, 0, 0, 0});
     WinOSInfoRecord info{};
     ReadWinOSInfo(&info);
     EXPECT_EQ(info.build, 22000u);
     EXPECT_EQ(info.major, 10);
-    EXPECT_EQ(info.minor, 0);
+    EXPECT_EQ(info.minor, -1);
     EXPECT_EQ(info.ubr, -1);
     EXPECT_EQ(std::wstring(info.productName), L"Windows 10 Pro");
     EXPECT_EQ(std::wstring(info.releaseId), L"2009");
@@ -106,19 +110,42 @@ TEST_F(ProbeTest, PointingStickThirdInTheMouseListWritesZeroZeroOne) {
 }
 
 TEST_F(ProbeTest, PointingStickWithAProblemEndsTheWalk) {
-    Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
-    laptop.mice.push_back(PointingStick());  // a healthy one later must not be examined
-    const BuiltLaptop built = Build(machine, laptop);
-    machine.devices.SetProblem(built.mouseNodes[2], win::CM_PROB_FAILED_START);
+    const win::DWORD up = sim::Device{}.status;
+    // The problem flag decides; a problem number without it is no problem.
+    struct Case {
+        const char* what;
+        win::DWORD status;
+        win::DWORD problem;
+        bool found;
+    } cases[] = {
+        {"failed start", (up | win::DN_HAS_PROBLEM) & ~win::DN_STARTED, win::CM_PROB_FAILED_START, false},
+        {"a problem number without the problem flag", up, win::CM_PROB_DISABLED, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
+        laptop.mice[2].status = c.status;
+        laptop.mice[2].problem = c.problem;
+        laptop.mice.push_back(PointingStick());  // a healthy one later must not be examined
+        const BuiltLaptop built = Build(machine, laptop);
+        const std::size_t mark = Written().size();
+        const int writes = machine.faults.Uses("RegSetValueExW");
 
-    EXPECT_FALSE(GetPSTDeivce());
-    EXPECT_EQ(PstStatus(), 0u);
-    EXPECT_TRUE(Logged(L"[GetPSTDeivce] Cannot Find TAVO PST Device #1\r\n"));
-    EXPECT_EQ(CountLogged(L"[GetPSTDeivce] HardwareName = TAVO VadavAredu Device\r\n"), 1);
-    EXPECT_TRUE(Logged(L"[GetPSTDeivce] Exit <== GetPSTDeivce()\r\n"));
-    EXPECT_EQ(OpenDeviceHandles(), 0);
+        EXPECT_EQ(GetPSTDeivce(), c.found);
+        EXPECT_EQ(PstStatus(), c.found ? 1u : 0u);
+        EXPECT_EQ(machine.faults.Uses("RegSetValueExW") - writes, 3) << "one write per mouse up to the stick";
+        const auto lines = WrittenSince(mark);
+        auto count = [&](const wchar_t* text) { return std::count(lines.begin(), lines.end(), text); };
+        EXPECT_EQ(count(L"[GetPSTDeivce] HardwareName = TAVO VadavAredu Device\r\n"), 1);
+        EXPECT_EQ(count(L"[GetPSTDeivce] Cannot Find TAVO PST Device #1\r\n"), c.found ? 0 : 1);
+        EXPECT_EQ(lines.back(), L"[GetPSTDeivce] Exit <== GetPSTDeivce()\r\n");
+        EXPECT_EQ(OpenDeviceHandles(), 0);
+        for (win::DEVINST n : built.mouseNodes) machine.devices.Unplug(n);
+    }
 
     // A node status that cannot be read counts as no problem.
+    const BuiltLaptop built = Build(machine, ForcepadLaptopWithPointingStick(firmware));
+    machine.devices.SetProblem(built.mouseNodes[2], win::CM_PROB_FAILED_START);
     machine.faults.Fail("CM_Get_DevNode_Status", win::CR_NO_SUCH_DEVNODE);
     EXPECT_TRUE(GetPSTDeivce());
     EXPECT_EQ(PstStatus(), 1u);

@@ -117,15 +117,35 @@ TEST_F(TouchpadInfoTest, NoTouchpad) {
 
 // ---- the forcepad capability -------------------------------------------------------------
 
-TEST_F(TouchpadInfoTest, NotAForcepadSkipsTheOtherProbesAndStoresZero) {
+TEST_F(TouchpadInfoTest, AFirmwareProbeThatSaysNoStoresZeroAndSkipsTheLaterProbes) {
     BuildForcepadLaptop();
-    machine.registry.SetDword(kSettingsKey, L"ForcepadCapability", 1);
-    firmware->Set(0x0104, 0x0000);
-    ReadForcepadCapability();
-    EXPECT_EQ(machine.registry.Dword(kSettingsKey, L"ForcepadCapability"), 0u);
-    EXPECT_TRUE(Logged(L"[SupportForcepad] <== Exit SupportForcepad(), Result = 0\r\n"));
-    EXPECT_FALSE(AnyLogged(L"[BIOSEnableForcepad]"));
-    EXPECT_FALSE(AnyLogged(L"[DMEnableForcepad]"));
+    // Only bit 0 of 0x0104 and bit 15 of 0x0365 count.
+    struct Case {
+        const char* what;
+        win::WORD function;
+        win::WORD value;
+        bool biosProbed;
+    } cases[] = {
+        {"not a forcepad", 0x0104, 0x0000, false},
+        {"every bit but the support bit", 0x0104, 0xFFFE, false},
+        {"every bit but the BIOS bit", 0x0365, 0x7FFF, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        machine.registry.SetDword(kSettingsKey, L"ForcepadCapability", 1);
+        firmware->Set(c.function, c.value);
+        const std::size_t mark = Written().size();
+        ReadForcepadCapability();
+        firmware->Set(c.function, ForcepadFunctions().at(c.function));
+        EXPECT_EQ(machine.registry.Dword(kSettingsKey, L"ForcepadCapability"), 0u);
+        bool biosProbed = false, dmProbed = false;
+        for (const auto& l : WrittenSince(mark)) {
+            biosProbed |= l.starts_with(L"[BIOSEnableForcepad]");
+            dmProbed |= l.starts_with(L"[DMEnableForcepad]");
+        }
+        EXPECT_EQ(biosProbed, c.biosProbed);
+        EXPECT_FALSE(dmProbed);
+    }
 }
 
 TEST_F(TouchpadInfoTest, ForcepadNodeProblemDecides) {
@@ -167,12 +187,46 @@ TEST_F(TouchpadInfoTest, EmptyTargetFallsBackToTheVendorFragment) {
     EXPECT_TRUE(Logged(L"GetTouchpadDeviceStatus::NumTAVODevice=2, Result=0\r\n"));
 }
 
-TEST_F(TouchpadInfoTest, NodeStateThatCannotBeReadCountsAsDisabledButTheWalkGoesOn) {
-    BuildForcepadLaptop();
-    machine.faults.Fail("CM_Get_DevNode_Status", win::CR_NO_SUCH_DEVNODE, 1);
-    wchar_t target[kHidIdChars] = L"VEN_TAVO&DEV_0C5E";
-    EXPECT_EQ(GetTouchpadDeviceStatus(target), 4);
-    EXPECT_TRUE(Logged(L"GetTouchpadDeviceStatus::TAVO HID Device(HID\\VEN_TAVO&DEV_0C5E&Col02) is OK\r\n"));
+TEST_F(TouchpadInfoTest, OnlyADisabledOrUnreadableNodeCountsAsDisabled) {
+    const win::DWORD up = sim::Device{}.status;
+    const win::DWORD down = (up | win::DN_HAS_PROBLEM) & ~win::DN_STARTED;
+    // A matching node in the row's state, then a healthy one; a disabled node ends the walk.
+    struct Case {
+        const char* what;
+        win::DWORD status;
+        win::DWORD problem;
+        bool unreadable;
+        int result;
+        const wchar_t* summary;
+    } cases[] = {
+        {"state unreadable", up, 0, true, 4, L"NumTAVODevice=2, Result=4"},
+        {"disabled", down, win::CM_PROB_DISABLED, false, 4, L"NumTAVODevice=1, Result=4"},
+        {"another problem", down, win::CM_PROB_FAILED_START, false, 2, L"NumTAVODevice=2, Result=0"},
+        {"a problem number without the problem flag", up, win::CM_PROB_DISABLED, false, 2,
+         L"NumTAVODevice=2, Result=0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Device first;
+        first.setupClass = win::GUID_DEVCLASS_HIDCLASS;
+        first.hardwareIds = {L"HID\\VEN_TAVO&DEV_0C5E&Col01"};
+        first.status = c.status;
+        first.problem = c.problem;
+        sim::Device second;
+        second.setupClass = win::GUID_DEVCLASS_HIDCLASS;
+        second.hardwareIds = {L"HID\\VEN_TAVO&DEV_0C5E&Col02"};
+        const win::DEVINST nodes[] = {machine.devices.Add(first), machine.devices.Add(second)};
+        if (c.unreadable) machine.faults.Fail("CM_Get_DevNode_Status", win::CR_NO_SUCH_DEVNODE, 1);
+
+        const std::size_t mark = Written().size();
+        wchar_t target[kHidIdChars] = L"VEN_TAVO&DEV_0C5E";
+        EXPECT_EQ(GetTouchpadDeviceStatus(target), c.result);
+        const auto lines = WrittenSince(mark);
+        const std::wstring summary = std::wstring(L"GetTouchpadDeviceStatus::") + c.summary + L"\r\n";
+        EXPECT_NE(std::find(lines.begin(), lines.end(), summary), lines.end()) << "walked " << c.summary;
+        machine.faults.Clear();
+        for (win::DEVINST n : nodes) machine.devices.Unplug(n);
+    }
 }
 
 TEST_F(TouchpadInfoTest, NoMatchNoListOrUnterminatedTargetGivesZero) {
