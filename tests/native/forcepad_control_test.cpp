@@ -438,7 +438,7 @@ TEST_F(ForcepadControlTest, WithoutDynamicSupportEveryRunStoresAndSendsTheDefaul
     // The driver's DefaultSettings lack the value, or hold one other than 1.
     for (std::int32_t support : {-1, 2}) {
         SCOPED_TRACE(testing::Message() << "SupportDynamicModeCommand " << support);
-        ResetForcepadControlProcessState();
+        forcepadSendCommand = 0;
         Store(kAlice, kAliceChoice);
         machine.registry.Import(DriverPackageReg(L"0000", 2, 3, support));
         ASSERT_TRUE(WorkaroundGetHKRRegistryPath());

@@ -144,7 +144,8 @@ TEST_F(PalmControlTest, WithoutDynamicSupportThePalmDefaultsAreStoredAndPutInFor
     // SupportDynamicModeCommand missing, or any value but 1.
     for (std::int32_t support : {-1, 2}) {
         SCOPED_TRACE(testing::Message() << "SupportDynamicModeCommand " << support);
-        ResetAll();
+        ResetProcessState();
+        RecordTrace();
         StartWithDriverDefaults(3, support);
         Store(kAlice, {5, 10, 20, 30, 40});
         PalmSettings record{};

@@ -5,6 +5,7 @@
 // the settings in force.
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,7 +31,8 @@ struct Options {
     const NamedLaptop* laptop = &kLaptops[0];
     int windows = 0;  // 0: the laptop's own
     bool userAtStart = false;
-    bool companion = false;
+    bool companion = true;
+    bool trace = true;
 };
 
 std::string Narrow(std::wstring_view text) {
@@ -41,7 +43,7 @@ std::string Narrow(std::wstring_view text) {
 
 void PrintHelp() {
     std::printf(
-        "Usage: tavo-sim [--laptop NAME] [--windows 10|11] [--user-at-start] [--companion]\n"
+        "Usage: tavo-sim [--laptop NAME] [--windows 10|11] [--user-at-start] [--no-companion] [--no-trace]\n"
         "\n"
         "Runs the touchpad service on a simulated laptop through start, logon, resume, device\n"
         "arrival, logoff and stop, printing after each step the service's trace, the pad's\n"
@@ -50,7 +52,10 @@ void PrintHelp() {
         "  --laptop NAME     the simulated laptop (default: %s)\n"
         "  --windows 10|11   the Windows the laptop runs (default: the laptop's own)\n"
         "  --user-at-start   alice is already logged on when the service starts\n"
-        "  --companion       the settings application is installed for alice (UI mode)\n"
+        "  --no-companion    the settings application is not installed: the service falls\n"
+        "                    back to the driver's defaults (without it, alice's own choice,\n"
+        "                    made earlier in the application, is what the pad gets)\n"
+        "  --no-trace        leave the service's trace out\n"
         "  --help            this text\n"
         "\n"
         "Laptops:\n",
@@ -95,8 +100,10 @@ int Parse(int argc, char** argv, Options* options) {
             }
         } else if (arg == "--user-at-start") {
             options->userAtStart = true;
-        } else if (arg == "--companion") {
-            options->companion = true;
+        } else if (arg == "--no-companion") {
+            options->companion = false;
+        } else if (arg == "--no-trace") {
+            options->trace = false;
         } else {
             std::fprintf(stderr, "tavo-sim: unknown argument \"%s\"; see --help\n", argv[i]);
             return 2;
@@ -119,7 +126,12 @@ public:
         // The driver package: dynamic palm mode supported, default palm level 2.
         machine_.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
         machine_.sessions.AddUser(kUser);
-        if (options.companion) InstallCompanion(machine_, kUser);
+        if (options.companion) {
+            InstallCompanion(machine_, kUser);
+            // What alice chose in the application earlier, stored under her name.
+            Store(kInForce + L"\\" + kUser, PalmSettings{3, 10, 10, 20, 20});
+            Store(kInForce + L"\\" + kUser, ForcepadSettings{4, 1, 75, 2, 2, 1, 0, 1, 0});
+        }
     }
 
     int Go() {
@@ -128,6 +140,8 @@ public:
                     windows11_ ? "11" : "10",
                     o.userAtStart ? "alice at the console from the start" : "alice logs on after the start",
                     o.companion ? "settings application installed" : "no settings application");
+        if (o.companion)
+            std::printf("alice's own choice, stored earlier: palm level 3, haptic feedback 75 %%, click force 2\n");
 
         if (o.userAtStart) machine_.sessions.LogOn(kUser);
         service_ = std::make_unique<CSampleService>();
@@ -173,7 +187,7 @@ private:
         std::printf("\n== %s ==\n", title);
         action();
         const auto written = machine_.etw.Written();
-        for (std::size_t i = mark; i < written.size(); ++i) {
+        for (std::size_t i = mark; options_.trace && i < written.size(); ++i) {
             std::wstring text = written[i].text;
             while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
             std::printf("  | %s\n", Narrow(text).c_str());
@@ -182,10 +196,24 @@ private:
         PrintInForce();
     }
 
-    void PrintPad() const {
+    // The function table; a value the step changed is marked with '*'.
+    void PrintPad() {
+        const auto values = firmware_->Values();
         std::printf("  pad:");
-        for (const auto& [function, value] : firmware_->Values()) std::printf(" %04X=%04X", function, value);
+        for (const auto& [function, value] : values) {
+            auto before = lastPad_.find(function);
+            const bool changed = before != lastPad_.end() && before->second != value;
+            std::printf(" %04X=%04X%s", function, value, changed ? "*" : "");
+        }
         std::printf("\n");
+        lastPad_ = values;
+    }
+
+    template <typename Record>
+    void Store(const std::wstring& key, const Record& r) {
+        for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
+            machine_.registry.SetDword(key, RecordLayout<Record>::fields[i].valueName,
+                                       static_cast<win::DWORD>(Field(r, i)));
     }
 
     template <typename Record>
@@ -210,6 +238,7 @@ private:
     sim::Machine machine_;
     std::shared_ptr<sim::TouchpadFirmware> firmware_ = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
     std::unique_ptr<CSampleService> service_;
+    std::map<win::WORD, win::WORD> lastPad_ = firmware_->Values();
 };
 
 }  // namespace
