@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the Windows programs, installs the service under Wine in a private
-# prefix, starts it, shows its status and trace, then stops and removes it.
+# prefix, starts it, shows its status, stops and removes it and shows its trace; then runs
+# the same service natively on a simulated laptop (tavo-sim) to show what it does to a pad.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -20,10 +21,23 @@ exe='C:\Program Files\TAVO\TavoTouchpadService.exe'
 
 echo "--- install and start"
 "$run" "$exe" -install | tr -d '\r'
-sleep 2
+# The start looks for the driver package five times, half a second apart: wait for it.
+for _ in $(seq 1 60); do
+    "$run" sc query TAVOPTPService 2>/dev/null | grep -q RUNNING && break
+    sleep 0.25
+done
 echo "--- status"
 "$run" sc query TAVOPTPService | tr -d '\r'
-echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
-tr -d '\r' < "$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log" || echo "(no trace file)"
 echo "--- stop and remove"
 "$run" "$exe" -remove | tr -d '\r'
+echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
+tr -d '\r' < "$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log" || echo "(no trace file)"
+timeout 30 wineserver -k >/dev/null 2>&1 || true
+
+# Wine has no touchpad, no console session state and no session or power notifications:
+# the rest of the lifecycle is shown on a simulated laptop, with the same service code.
+echo "--- the service on a simulated laptop (build/native/tavo-sim --help for more; without"
+echo "    --no-trace it prints the service's trace after each step too)"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$(nproc)" --target tavo-sim
+build/native/tavo-sim --no-trace

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "laptops/laptops.h"
@@ -133,6 +134,25 @@ TEST_F(LifecycleTest, StartWithAUserAtTheConsoleRunsTheLogonAndAppliesTheUsersSe
     EXPECT_EQ(Count(L"Service in OnLogon++\r\n"), 2);
 }
 
+// A session change can arrive while the start is still running: the logon then runs on the
+// control thread beside the start's own. Both apply the same choice; under ThreadSanitizer
+// this is also the race check of the start against the control handler.
+TEST_F(LifecycleTest, ALogonDuringTheStartRunsBesideIt) {
+    AliceWithCompanion();
+    machine.threads.SetMode(sim::SimThreads::Mode::RealThreads);
+    NewService();
+    std::thread starter([&] { service->Start(0, nullptr); });
+    Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+    starter.join();
+    machine.threads.Join();
+
+    EXPECT_EQ(Count(L"Service in OnLogon--\r\n"), 2);
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    EXPECT_EQ(PalmLevel(kInForce), 3);
+    EXPECT_EQ(livePalmSettings.Load(), kAlicePalm);
+    EXPECT_EQ(liveForcepadSettings.Load(), kAliceForcepad);
+}
+
 // Start with nobody active at the console: nothing reaches the device, and the live
 // records are what is in force.
 struct NoUserCase {
@@ -201,7 +221,9 @@ TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartG
         bool driverPackage;
         std::vector<win::DWORD> sleeps;
         std::int32_t palmDefault;
-    } cases[] = {{true, {}, 2}, {false, {500, 500, 500, 500, 500}, 0}};
+        const wchar_t* defaultsLine;
+    } cases[] = {{true, {}, 2, L"Open HKR Registry Success\r\n"},
+                 {false, {500, 500, 500, 500, 500}, 0, L"Open HKR Registry Fail\r\n"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.driverPackage ? "driver package installed" : "driver key missing");
         if (service) service.reset();
@@ -215,6 +237,9 @@ TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartG
         fresh.threads.RunPending();
         EXPECT_EQ(fresh.system.Sleeps(), c.sleeps);
         EXPECT_EQ(palmDefaults.Load().level, c.palmDefault);
+        int defaultsLines = 0;
+        for (const auto& r : fresh.etw.Written()) defaultsLines += r.text == c.defaultsLine;
+        EXPECT_EQ(defaultsLines, 1);
         EXPECT_EQ(local->currentState(), win::SERVICE_RUNNING);
         local.reset();
         EXPECT_EQ(fresh.handles.OpenCount(), 0);

@@ -45,6 +45,16 @@ wait_state() {  # wanted state, seconds
 reg_value() {  # key, value name -> data
     TAVO_WINE_TIMEOUT=30 "$run" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
 }
+# Prints the first of the lines (after the text) that is missing or out of order; fails then.
+in_order() {
+    local text="$1" at=0 n want
+    shift
+    for want in "$@"; do
+        n="$(tail -n +$((at + 1)) <<<"$text" | grep -nxF -m1 -- "$want" | cut -d: -f1)"
+        if [ -z "$n" ]; then echo "$want"; return 1; fi
+        at=$((at + n))
+    done
+}
 usage=$'Parameters:\n -install  to install the service.\n -remove   to remove the service.\n -console  to run in console mode.'
 
 # ---- command line without the service manager ----
@@ -56,6 +66,8 @@ expect_output "a lone dash prints the usage" "$usage" "$(svc -)"
 expect_output "-help prints the usage" "$usage" "$(svc -help)"
 
 # ---- install, run, stop, remove ----
+# The toggle flag as the input agent leaves it: the start reads it back.
+TAVO_WINE_TIMEOUT=30 "$run" reg add 'HKLM\System\CurrentControlSet\Control\Brindlex_PTP' /v AABB /t REG_DWORD /d 1 /f >/dev/null 2>&1
 expect_output "/INSTALL installs and starts" \
     $'TAVOPTPService is installed.\nTAVOPTPService is started.' "$(svc /INSTALL)"
 if wait_state RUNNING 15; then pass "the service runs under the service control manager"; else fail "service running" "state: $(state)"; fi
@@ -78,6 +90,25 @@ if [ -f "$trace" ]; then
     # Wine's manager has no start triggers: the failure is logged and the service runs on.
     grep -qxF -- "4: Set Service Trigger Info fail. (Error=1733)" <<<"$log" || missing+=("trigger failure line")
     if [ ${#missing[@]} -eq 0 ]; then pass "the trace file holds the service's lines"; else fail "trace lines" "${missing[@]}"; fi
+    # Start and stop run their steps in order. Wine has no driver package (five searches),
+    # no pointing stick and no console session state (nobody counts as logged on).
+    search=("4: ==> Enter WorkaroundGetHKRRegistryPath" "4: <== Exit WorkaroundGetHKRRegistryPath (0)")
+    if out_of_order="$(in_order "$log" "4: Service in OnStart++" "4: RegRead_AABB::Read AABB = 1" \
+            "${search[@]}" "${search[@]}" "${search[@]}" "${search[@]}" "${search[@]}" "4: Open HKR Registry Fail" \
+            "4: [OnStart] ReadPSTStatusFromDM = 0" "4: [ReadForcepadCapability] Enter ==> ReadForcepadCapability()" \
+            "4: DetectUserLogon::UserLogon = 0" "4: SyncTouchpadSettings::Read Registry" \
+            "4: SyncForcepadSettings::Read Registry" "4: <Palm> OnStart Set Dynamic Mode Command" \
+            "4: Service in OnStart--" "4: Service in OnStop++" "4: <PalmControl> UWPInstall = 0, SWCInstall = 0" \
+            "4: Enter ==> ForcePadControl" "4: Exit <== ForcePadControl" "4: Service in OnStop--")"; then
+        pass "the trace shows the start's steps, then the stop's, in order"
+    else
+        fail "start and stop steps in order" "missing or out of order: $out_of_order"
+    fi
+    if [ "$(grep -cxF -- "4: ==> Enter WorkaroundGetHKRRegistryPath" <<<"$log")" -eq 5 ]; then
+        pass "the driver key is sought five times"
+    else
+        fail "five driver key searches" "$(grep -cxF -- "4: ==> Enter WorkaroundGetHKRRegistryPath" <<<"$log")"
+    fi
     if grep -q "EnableTracelog\|DisableTracelog" <<<"$log"; then fail "lines outside the provider's life are dropped" "$log"; else pass "lines outside the provider's life are dropped"; fi
     if tr -d '\n' < "$trace" | grep -q $'\r\r'; then fail "one line end per message"; else pass "one line end per message"; fi
 else
