@@ -7,7 +7,9 @@
 #include "platform/devices.h"
 #include "platform/hid.h"
 #include "platform/registry.h"
+#include "platform/rpc.h"
 #include "platform/scm.h"
+#include "platform/security.h"
 #include "platform/sessions.h"
 
 namespace win {
@@ -54,6 +56,10 @@ inline void CloseDevice(HANDLE h) { Hid().CloseHandle(h); }
 inline void DestroyDevInfo(HDEVINFO h) { Devices().SetupDiDestroyDeviceInfoList(h); }
 inline void FreePreparsed(PHIDP_PREPARSED_DATA p) { Hid().HidD_FreePreparsedData(p); }
 inline void CloseToken(HANDLE h) { Wts().CloseHandle(h); }
+inline void FreeCapabilitySid(PSID s) { Sec().LocalFreeSid(s); }
+inline void FreeAllocatedSid(PSID s) { Sec().FreeSid(s); }
+inline void FreeAcl(PACL a) { Sec().LocalFreeAcl(a); }
+inline void FreeBindingVector(RPC_BINDING_VECTOR v) { Rpc().RpcBindingVectorFree(&v); }
 }  // namespace detail
 
 using UniqueHKey = Unique<HKEY, &detail::CloseKey>;
@@ -65,6 +71,11 @@ using UniqueDevInfo = Unique<HDEVINFO, &detail::DestroyDevInfo>;
 using UniquePreparsedData = Unique<PHIDP_PREPARSED_DATA, &detail::FreePreparsed>;
 // User tokens are "none" at null, as WTSQueryUserToken leaves them on failure.
 using UniqueToken = Unique<HANDLE, &detail::CloseToken>;
+// SIDs from DeriveCapabilitySidsFromName (LocalFree) and from AllocateAndInitializeSid (FreeSid).
+using UniqueCapabilitySid = Unique<PSID, &detail::FreeCapabilitySid>;
+using UniqueSid = Unique<PSID, &detail::FreeAllocatedSid>;
+using UniqueAcl = Unique<PACL, &detail::FreeAcl>;
+using UniqueBindingVector = Unique<RPC_BINDING_VECTOR, &detail::FreeBindingVector>;
 
 // A loaded user profile. Unloading needs the token it was loaded with, so the owner holds
 // that token too: the profile is unloaded first, then the token closed.

@@ -20,6 +20,8 @@ class DeviceManager;
 class Sessions;
 class Files;
 class Threads;
+class Security;
+class RpcRuntime;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -32,6 +34,8 @@ struct Platform {
     Sessions* sessions = nullptr;
     Files* files = nullptr;
     Threads* threads = nullptr;
+    Security* security = nullptr;
+    RpcRuntime* rpc = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.
