@@ -74,6 +74,7 @@ void Machine::Install() {
     p.sessions = &sessions;
     p.files = &files;
     p.threads = &threads;
+    p.security = &security;
     win::SetPlatform(p);
 }
 

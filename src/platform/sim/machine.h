@@ -13,6 +13,7 @@
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scm.h"
+#include "platform/sim/sim_security.h"
 #include "platform/sim/sim_sessions.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/system.h"
@@ -73,7 +74,8 @@ public:
     SimDevices devices{faults, handles};  // HID collections and device-manager nodes
     SimSessions sessions{faults, handles, registry};  // profiles mount their hives in registry
     SimFiles files{faults, handles, sessions};
-    SimThreads threads{faults, handles};
+    SimSecurity security{faults, handles};
+    SimThreads threads{faults, handles};  // last: joins its threads before the facets they use go
 };
 
 }  // namespace sim

@@ -15,6 +15,7 @@ win::DeviceManager& DeviceManager();
 win::Sessions& Sessions();
 win::Files& Files();
 win::Threads& Threads();
+win::Security& Security();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -33,6 +34,7 @@ void InstallPlatform() {
     p.sessions = &Sessions();
     p.files = &Files();
     p.threads = &Threads();
+    p.security = &Security();
     win::SetPlatform(p);
 }
 
