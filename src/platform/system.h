@@ -15,6 +15,8 @@ public:
     virtual void Sleep(DWORD milliseconds) = 0;
     // Ends the process with the exit status, as the C runtime's exit() does.
     [[noreturn]] virtual void ExitProcess(DWORD code) = 0;
+    // OutputDebugStringW: a line for an attached debugger; never fails.
+    virtual void OutputDebugStringW(const wchar_t* text) = 0;
 };
 
 inline System& Sys() { return *P().system; }

@@ -47,10 +47,12 @@ void RunLongRunningWork(void* context) {
 }
 
 // The body of rpcWork: serves the interface until the process ends; a server that cannot
-// be set up stops the service.
+// be set up stops the service, once its start has been reported.
 void RpcWorkCallback(void* context) {
     auto* service = static_cast<CSampleService*>(context);
-    if (RpcServerStart() != 0) service->Stop();
+    if (RpcServerStart() == 0) return;
+    service->WaitUntilStartReported();
+    service->Stop();
 }
 
 // The decision pair every occasion ends in, on the live records.
@@ -176,8 +178,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 
 void CSampleService::OnStop() {
     TraceLog("Service in OnStop++");
-    // Withdrawing the RPC interface and signalling the toggle-flag monitor and the folder
-    // watcher come first here, when they exist.
+    WithdrawRpcInterface();
+    // The toggle-flag monitor and the folder watcher are signalled here, when they exist.
     BlockRetryLoop = 1;
     // Every user's stored settings are reset to the defaults here, when clearing exists.
     ApplySettings(1, 0);

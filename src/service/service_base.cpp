@@ -127,10 +127,21 @@ void CServiceBase::Start(win::DWORD argc, wchar_t** argv) {
         TraceLog("Service failed to start.\n");
         ReportStatus(win::SERVICE_STOPPED, 0);
     }
+    {
+        std::lock_guard<std::mutex> lock(startLock_);
+        startDone_ = true;
+    }
+    startReported_.notify_all();
+}
+
+void CServiceBase::WaitUntilStartReported() {
+    std::unique_lock<std::mutex> lock(startLock_);
+    startReported_.wait(lock, [this] { return startDone_; });
 }
 
 void CServiceBase::Stop() {
     win::DWORD original = currentState();
+    if (original == win::SERVICE_STOPPED || stopping_.exchange(true)) return;
     try {
         ReportStatus(win::SERVICE_STOP_PENDING, 0);
         OnStop();
@@ -138,9 +149,11 @@ void CServiceBase::Stop() {
     } catch (const Win32Error& e) {
         TraceLog("Service Stop Fail, Error=%d\n", e.code);
         ReportStatus(original, 0);
+        stopping_ = false;
     } catch (...) {
         TraceLog("Service failed to stop.\n");
         ReportStatus(original, 0);
+        stopping_ = false;
     }
 }
 

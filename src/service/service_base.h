@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 #include "log/trace_log.h"
@@ -46,6 +47,10 @@ public:
     void Shutdown();
 
     void ReportStatus(win::DWORD state, win::DWORD exitCode);
+    // Returns once Start has reported its outcome (RUNNING or STOPPED). A stop that another
+    // thread asks for while the start still runs waits here, so no RUNNING report can
+    // follow STOPPED and the object outlives its start.
+    void WaitUntilStartReported();
 
     void DoSessionChange(win::DWORD eventType);
     void DoPowerChange(win::DWORD eventType);
@@ -62,6 +67,14 @@ protected:
     std::atomic<win::SERVICE_STATUS_HANDLE> statusHandle_{};
     std::atomic<win::REGHANDLE> providerHandle_{0};
     win::UniqueDevNotify deviceNotify_;
+
+private:
+    std::mutex startLock_;
+    std::condition_variable startReported_;
+    bool startDone_ = false;
+    // One stop at a time: a second request while one runs, or after the service stopped,
+    // does nothing.
+    std::atomic<bool> stopping_{false};
 };
 
 // The one service object of the process (dispatcher mode only).

@@ -183,12 +183,43 @@ TEST_F(EntryTest, ServiceInfoFailuresAreLoggedAndTheRunGoesOn) {
     EXPECT_EQ(machine.handles.OpenCount(), 0);
 }
 
-TEST_F(EntryTest, ConsoleModeEchoesTheTraceAndEndsWhenListeningEnds) {
-    EXPECT_EQ(Run({L"-console", L"more"}), 0);
-    // The echo starts once the object is built, so its construction lines stay off the console.
-    EXPECT_EQ(Out(), L"4: Starting Rpc Server..\n");
-    EXPECT_TRUE(Logged(L"Starting Rpc Server.."));
-    EXPECT_FALSE(machine.etw.Session(L"TAVO").has_value()) << "the object was destroyed";
+// Console mode serves the interface in the foreground: a normal end of listening returns 0
+// and destroys the object; a server that cannot be set up ends the process with its code
+// and leaves the trace session running.
+TEST_F(EntryTest, ConsoleModeServesTheInterfaceAndExitsWithTheServersCode) {
+    struct Case {
+        const char* fault;
+        win::DWORD code;
+        std::wstring out;
+    } cases[] = {
+        {nullptr, 0,
+         L"4: Starting Rpc Server..\n4: RpcServerUseProtseqEp Result = 0\r\n\n"
+         L"4: RpcServerStart::hResult=0 (=0)\r\n\n"},
+        {"RpcServerRegisterIf3", 1711,
+         L"4: Starting Rpc Server..\n4: RpcServerUseProtseqEp Result = 0\r\n\n"
+         L"4: RpcServerStart::hResult=1711 (=0)\r\n\nRpcServerConnect returned: 0x6af\n4: Starting Rpc Server..\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        sim::Machine fresh;
+        fresh.Install();
+        ResetProcessState();
+        if (c.fault) fresh.faults.Fail(c.fault, c.code);
+        win::DWORD exitCode = 0;
+        try {
+            EXPECT_EQ(Run({L"-console", L"more"}), 0);
+        } catch (const sim::ProcessExit& e) {
+            exitCode = e.code;
+        }
+        EXPECT_EQ(exitCode, c.code);
+        // The echo starts once the object is built, so its construction lines stay off the console.
+        EXPECT_EQ(fresh.console.Text(), c.out);
+        EXPECT_EQ(fresh.etw.Session(L"TAVO").has_value(), c.code != 0) << "destroyed only on a normal end";
+        EXPECT_TRUE(fresh.rpc.Registered().has_value() == (c.code == 0));
+        EXPECT_EQ(fresh.rpc.BadVectorUses(), 0);
+    }
+    ResetProcessState();
+    machine.Install();
 }
 
 }  // namespace

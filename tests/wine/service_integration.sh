@@ -135,9 +135,16 @@ wait_state RUNNING 15
 svc -remove >/dev/null
 if [ -s "$trace" ]; then pass "DisableEventLog stored as a string does not disable"; else fail "DisableEventLog string"; fi
 
-# ---- console mode ----
-out="$(svc -console extra args)"
-expect_output "-console echoes the trace and ends when listening ends" "4: Starting Rpc Server.." "$out"
+# ---- console mode: serves the interface in the foreground until it is ended ----
+console_out="$TAVO_WINEPREFIX/console.out"
+TAVO_WINE_TIMEOUT=90 "$run" "$exe" -console extra args >"$console_out" 2>/dev/null &
+console_pid=$!
+for _ in $(seq 1 120); do grep -q "RpcServerUseProtseqEp Result" "$console_out" 2>/dev/null && break; sleep 0.25; done
+sleep 2  # the pause after the endpoint opens, then registration and listening
+if kill -0 "$console_pid" 2>/dev/null; then pass "-console keeps serving"; else fail "-console keeps serving" "$(cat "$console_out")"; fi
+kill "$console_pid" 2>/dev/null; wait "$console_pid" 2>/dev/null
+expect_output "-console echoes the trace as the server comes up" \
+    $'4: Starting Rpc Server..\n4: RpcServerUseProtseqEp Result = 0' "$(tr -d '\r' < "$console_out" | grep -v '^$')"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

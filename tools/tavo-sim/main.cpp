@@ -16,6 +16,7 @@
 #include "laptops/laptops.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_windows_version.h"
+#include "rpc/procedures.h"
 #include "service/sample_service.h"
 #include "settings/settings_records.h"
 
@@ -45,9 +46,9 @@ void PrintHelp() {
     std::printf(
         "Usage: tavo-sim [--laptop NAME] [--windows 10|11] [--user-at-start] [--no-companion] [--no-trace]\n"
         "\n"
-        "Runs the touchpad service on a simulated laptop through start, logon, resume, device\n"
-        "arrival, logoff and stop, printing after each step the service's trace, the pad's\n"
-        "function values and the settings in force.\n"
+        "Runs the touchpad service on a simulated laptop through start, logon, the settings\n"
+        "application's calls, resume, device arrival, logoff and stop, printing after each\n"
+        "step the service's trace, the pad's function values and the settings in force.\n"
         "\n"
         "  --laptop NAME     the simulated laptop (default: %s)\n"
         "  --windows 10|11   the Windows the laptop runs (default: the laptop's own)\n"
@@ -151,6 +152,26 @@ public:
         Step("alice logs on", [&] {
             machine_.sessions.LogOn(kUser);
             Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+        });
+        Step("the settings application: palm level 1, haptic feedback 100 %, then reads back", [&] {
+            MeteringContext* context = OpenRpcEndpoint();
+            const PalmSettings palm{1, 10, 10, 20, 20};
+            ProcessSetTouchpadSettings(context, &palm);
+            ForcepadSettings forcepad{};
+            ProcessGetForcepadSettings(context, &forcepad);
+            forcepad.CurrentControlItem = 2;
+            forcepad.HapticFeedbackCheckSlider = 100;
+            ProcessSetForcepadSettings(context, &forcepad);
+            PalmSettings palmBack{};
+            ProcessGetTouchpadSettings(context, &palmBack);
+            std::int32_t signature = 0;
+            ProcessGetTouchpadData(context, 99, &signature);
+            std::uint8_t status = 0;
+            ProcessGetTouchpadStatus(context, &status);
+            CloseRpcEndpoint(&context);
+            std::printf("  answers: palm level %d, haptic %d %%, data 99 = 0x%08X, status 0x%02X\n",
+                        static_cast<int>(palmBack.level), static_cast<int>(forcepad.HapticFeedbackCheckSlider),
+                        static_cast<unsigned>(signature), static_cast<unsigned>(status));
         });
         Step("resume from sleep", [&] { Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND); });
         Step("a mouse-class device arrives", [&] {

@@ -47,6 +47,16 @@ void SimSystem::Sleep(win::DWORD milliseconds) {
 
 void SimSystem::ExitProcess(win::DWORD code) { throw ProcessExit{code}; }
 
+void SimSystem::OutputDebugStringW(const wchar_t* text) {
+    std::lock_guard<std::mutex> lock(lock_);
+    debugStrings_.emplace_back(text);
+}
+
+std::vector<std::wstring> SimSystem::DebugStrings() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return debugStrings_;
+}
+
 void SimSystem::SetModulePath(std::wstring path) {
     std::lock_guard<std::mutex> lock(lock_);
     modulePath_ = std::move(path);
@@ -75,6 +85,7 @@ void Machine::Install() {
     p.files = &files;
     p.threads = &threads;
     p.security = &security;
+    p.rpc = &rpc;
     win::SetPlatform(p);
 }
 

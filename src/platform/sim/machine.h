@@ -12,6 +12,7 @@
 #include "platform/sim/sim_etw.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_rpc.h"
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_sessions.h"
@@ -43,15 +44,18 @@ public:
     // Records the pause and returns at once: no test waits real time.
     void Sleep(win::DWORD milliseconds) override;
     [[noreturn]] void ExitProcess(win::DWORD code) override;
+    void OutputDebugStringW(const wchar_t* text) override;
 
     void SetModulePath(std::wstring path);
     std::vector<win::DWORD> Sleeps() const;
+    std::vector<std::wstring> DebugStrings() const;
 
 private:
     FaultPlan& faults_;
     mutable std::mutex lock_;
     std::wstring modulePath_ = L"C:\\Program Files\\TAVO\\TavoTouchpadService.exe";
     std::vector<win::DWORD> sleeps_;
+    std::vector<std::wstring> debugStrings_;
 };
 
 class Machine {
@@ -75,6 +79,7 @@ public:
     SimSessions sessions{faults, handles, registry};  // profiles mount their hives in registry
     SimFiles files{faults, handles, sessions};
     SimSecurity security{faults, handles};
+    SimRpc rpc{faults, handles};
     SimThreads threads{faults, handles};  // last: joins its threads before the facets they use go
 };
 

@@ -16,6 +16,7 @@ win::Sessions& Sessions();
 win::Files& Files();
 win::Threads& Threads();
 win::Security& Security();
+win::RpcRuntime& RpcRuntime();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -35,6 +36,7 @@ void InstallPlatform() {
     p.files = &Files();
     p.threads = &Threads();
     p.security = &Security();
+    p.rpc = &RpcRuntime();
     win::SetPlatform(p);
 }
 

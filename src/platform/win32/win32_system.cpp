@@ -48,6 +48,7 @@ public:
     }
     void Sleep(win::DWORD milliseconds) override { ::Sleep(milliseconds); }
     [[noreturn]] void ExitProcess(win::DWORD code) override { std::exit(static_cast<int>(code)); }
+    void OutputDebugStringW(const wchar_t* text) override { ::OutputDebugStringW(text); }
 };
 
 }  // namespace
