@@ -6,6 +6,7 @@
 // Usage:
 //   rpc_roundtrip_bench [--clients 1,16,64] [--seconds S] [--rounds R] [--wait S] [--no-service] [--no-prime]
 //   rpc_roundtrip_bench --probe service|bare     exit 0 when that server answers an open and close
+// --no-prime lets all clients connect at once, which shows Wine's context mismatch (see RunClient).
 #include <windows.h>
 #include <rpc.h>
 
