@@ -167,25 +167,6 @@ TEST(RunCommandValues, ForcepadSetKeepsTheFieldsNotNamed) {
     EXPECT_EQ(out.forcepad, out.forcepadSent);
 }
 
-TEST(RunCommandValues, DroppedSetsReportWhatWasSentAndWhatCameBack) {
-    struct Row {
-        Command cmd;
-    } rows[] = {{PalmSet()}, {ForcepadSet()}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(VerbName(row.cmd.verb));
-        FakeService service;
-        service.storesSets = false;
-        const Outcome out = RunCommand(row.cmd, service);
-        if (row.cmd.verb == Verb::PalmSet) {
-            EXPECT_EQ(out.palmSent, (PalmValues{4, 1, 2, 3, 4}));
-            EXPECT_EQ(out.palm, kDefaultPalm);
-        } else {
-            EXPECT_EQ(out.forcepadSent, (ForcepadValues{7, 0, 2, 3, 9, 5, 6, 7, 8}));
-            EXPECT_EQ(out.forcepad, kDefaultForcepad);
-        }
-    }
-}
-
 TEST(RunCommandValues, MeterAndDataSendWhatTheCommandSays) {
     FakeService service;
     Command meter = Cmd(Verb::Meter);
