@@ -1,8 +1,8 @@
 // tavoctl: the support staff's command-line client of the touchpad service's RPC interface.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -15,8 +15,7 @@ namespace {
 
 using namespace tavoctl;
 
-// A ncalrpc call has no time-out of its own: a service that accepted the call but hangs
-// would hang tavoctl with it.
+// A call the service accepted but never answers would otherwise hang tavoctl with it.
 constexpr int kAnswerSeconds = 15;
 
 std::string Utf8(const wchar_t* text) {
