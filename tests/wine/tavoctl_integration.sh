@@ -155,7 +155,11 @@ ctl data 99
 expect "data 99 gives the check constant" 0 "Touchpad data 99 (check constant): 0x12345678"
 ctl --json data 99
 expect "data 99 --json" 0 '{"command":"data","ok":true,"function":99,"meaning":"check constant","value":305419896}'
-# Wine has no software-component device: the companion counts as absent.
+# Data 1 answers the service's last component test: 1 until one is made (console mode
+# makes none at start); the support query makes one, and Wine has no component device.
+ctl data 1
+expect "data 1 before any component test" 0 "Touchpad data 1 (software component present): 1 (yes)"
+ctl support >/dev/null
 ctl data 1
 expect "data 1: no software component under Wine" 0 "Touchpad data 1 (software component present): 0 (no)"
 

@@ -12,10 +12,13 @@ bool Check(Outcome& out, const char* call, RpcStatus status) {
 }
 
 // The service drops a set without a word when the settings application or its software
-// component is missing; data 1 tells which of the two it is.
+// component is missing; data 1 tells which of the two it is. It answers the component test
+// the service last made, which the support query makes afresh: ask that first.
 void AskWhyNotStored(Outcome& out, TouchpadService& service) {
     std::int32_t present = 0;
-    if (Check(out, "ProcessGetTouchpadData", service.GetData(kDataComponentPresent, present))) {
+    std::int32_t support = 0;
+    if (Check(out, "ProcessGetSupportFunction", service.GetSupport(support)) &&
+        Check(out, "ProcessGetTouchpadData", service.GetData(kDataComponentPresent, present))) {
         out.componentPresent = present;
     }
 }
