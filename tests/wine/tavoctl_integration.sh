@@ -2,15 +2,16 @@
 # Runs the real tavoctl.exe under Wine in a private prefix: with no service (one clear
 # sentence, a non-zero exit, fast), with bad arguments, and against the real service
 # serving its interface in console mode, where every command must round-trip.
-# Usage: tavoctl_integration.sh path/to/tavoctl.exe path/to/TavoTouchpadService.exe
+# Usage: tavoctl_integration.sh tavoctl.exe TavoTouchpadService.exe hold_context.exe
 set -uo pipefail
-if [ $# -ne 2 ] || [ ! -f "$1" ] || [ ! -f "$2" ]; then
-    echo "usage: $0 path/to/tavoctl.exe path/to/TavoTouchpadService.exe" >&2
+if [ $# -ne 3 ] || [ ! -f "$1" ] || [ ! -f "$2" ] || [ ! -f "$3" ]; then
+    echo "usage: $0 path/to/tavoctl.exe path/to/TavoTouchpadService.exe path/to/hold_context.exe" >&2
     exit 2
 fi
 
 ctl_src="$(realpath "$1")"
 svc_src="$(realpath "$2")"
+hold_src="$(realpath "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$svc_src")"
 export TAVO_WINEPREFIX="$build_dir/wineprefix-tavoctl"
@@ -42,6 +43,7 @@ dir="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO Suite"
 mkdir -p "$dir"
 cp "$ctl_src" "$dir/tavoctl.exe"
 cp "$svc_src" "$dir/TavoTouchpadService.exe"
+cp "$hold_src" "$dir/hold_context.exe"
 ctl_exe='C:\Program Files\TAVO Suite\tavoctl.exe'
 svc_exe='C:\Program Files\TAVO Suite\TavoTouchpadService.exe'
 
@@ -206,6 +208,24 @@ expect_lines "forcepad set: the service drops it and tavoctl says why" 3 \
     "The service drops a change without a word when the settings application or its software component is not installed; on this machine the software component is not installed \(data 1 = 0\)\."
 ctl forcepad get
 expect "forcepad get after the dropped set is unchanged" 0 "$forcepad_before"
+
+# A client that goes away while it holds a context: the service runs the context down.
+TAVO_WINE_TIMEOUT=120 "$run" 'C:\Program Files\TAVO Suite\hold_context.exe' >"$work/hold.log" 2>&1 &
+hold_pid=$!
+for _ in $(seq 1 40); do grep -q holding "$work/hold.log" 2>/dev/null && break; sleep 0.25; done
+kill "$hold_pid" 2>/dev/null
+wait "$hold_pid" 2>/dev/null
+rundown=""
+for _ in $(seq 1 40); do
+    rundown="$(tr -d '\r' <"$work/service.log" | grep -A2 -x "client died")"
+    [ "$(wc -l <<<"$rundown")" -ge 3 ] && break
+    sleep 0.25
+done
+if [ "$rundown" == $'client died\nstop metering\nclosing rpc endpoint' ]; then
+    pass "a client that dies holding a context gives the three rundown lines"
+else
+    fail "rundown lines" "$(show "$(tr -d '\r' <"$work/service.log")")"
+fi
 
 if kill -0 "$svc_pid" 2>/dev/null; then
     pass "the service still runs after every command"
