@@ -16,8 +16,9 @@ trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
 "$root/scripts/wine-service-host.sh"
 dest="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dest"
-cp build/windows/TavoTouchpadService.exe "$dest/"
+cp build/windows/TavoTouchpadService.exe build/windows/tools/tavoctl/tavoctl.exe "$dest/"
 exe='C:\Program Files\TAVO\TavoTouchpadService.exe'
+ctl() { echo "> tavoctl $*"; "$run" 'C:\Program Files\TAVO\tavoctl.exe' "$@" 2>&1 | tr -d '\r' || true; }
 
 echo "--- install and start"
 "$run" "$exe" -install | tr -d '\r'
@@ -28,8 +29,22 @@ for _ in $(seq 1 60); do
 done
 echo "--- status"
 "$run" sc query TAVOPTPService | tr -d '\r'
+echo "--- the service answers its RPC interface (tavoctl)"
+# The server comes up on a pool thread after the start: give it a moment.
+for _ in $(seq 1 40); do
+    "$run" 'C:\Program Files\TAVO\tavoctl.exe' data 99 >/dev/null 2>&1 && break
+    sleep 0.25
+done
+ctl status
+ctl data 99
+echo "# Wine has no settings application: the service drops the set and the get returns"
+echo "# the defaults, as designed; tavoctl says why."
+ctl palm set 1 10 10 20 20
+ctl palm get
 echo "--- stop and remove"
 "$run" "$exe" -remove | tr -d '\r'
+echo "--- with the service gone, tavoctl says so"
+ctl status
 echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
 tr -d '\r' < "$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log" || echo "(no trace file)"
 timeout 30 wineserver -k >/dev/null 2>&1 || true
