@@ -1,6 +1,7 @@
-// Test client: opens a metering context on the service's interface, says so, and holds
-// it until the process is ended, so a test can end it and watch the service run down the
-// context of a client that went away.
+// Test client: opens a metering context on the service's interface, makes the one call
+// tavoctl has no command for (opnum 8), says so, and holds the context until the process
+// is ended, so a test can end it and watch the service run down the context of a client
+// that went away.
 #include <windows.h>
 #include <rpc.h>
 
@@ -23,6 +24,7 @@ int wmain() {
     // A failed call raises; the test only starts this once the service answers.
     TAVO_METERING_HANDLE context = nullptr;
     OpenRpcEndpoint(binding, &context);
+    ProcessExecuteMouseProperties(context);
     std::printf("holding\n");
     std::fflush(stdout);
     Sleep(INFINITE);

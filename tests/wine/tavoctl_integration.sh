@@ -221,6 +221,11 @@ for _ in $(seq 1 40); do
     [ "$(wc -l <<<"$rundown")" -ge 3 ] && break
     sleep 0.25
 done
+if grep -qx "4: Service::ProcessExecuteMouseProperties" <(tr -d '\r' <"$work/service.log"); then
+    pass "ProcessExecuteMouseProperties round-trips"
+else
+    fail "ProcessExecuteMouseProperties round-trips" "$(show "$(tr -d '\r' <"$work/service.log")")"
+fi
 if [ "$rundown" == $'client died\nstop metering\nclosing rpc endpoint' ]; then
     pass "a client that dies holding a context gives the three rundown lines"
 else
