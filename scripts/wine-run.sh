@@ -6,7 +6,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 export WINEPREFIX="${TAVO_WINEPREFIX:-$here/../build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
+# Without an X server Wine cannot create windows; programs that need them opt in.
+[ "${TAVO_WINE_KEEP_DISPLAY:-0}" = 1 ] || unset DISPLAY
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
