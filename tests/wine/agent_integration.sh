@@ -10,16 +10,10 @@ agent_src="$(realpath "$1")"
 probe_src="$(realpath "$2")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$agent_src")"
-export TAVO_WINEPREFIX="$build_dir/wineprefix-agent"
-export WINEPREFIX="$TAVO_WINEPREFIX"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix_name=agent
+source "$here/lib.sh"
 export TAVO_WINE_KEEP_DISPLAY=1  # the agent and the probe create windows
-run="$here/../../scripts/wine-run.sh"
 
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; shift; printf '  %s\n' "$@"; failed=$((failed + 1)); }
 expect() {  # name, expected, actual
     if [ "$3" == "$2" ]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi
 }

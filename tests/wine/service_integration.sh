@@ -7,15 +7,8 @@ set -uo pipefail
 exe_src="$(realpath "$1")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$exe_src")"
-export TAVO_WINEPREFIX="$build_dir/wineprefix-integration"
-export WINEPREFIX="$TAVO_WINEPREFIX"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-run="$here/../../scripts/wine-run.sh"
-
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; shift; printf '  %s\n' "$@"; failed=$((failed + 1)); }
+prefix_name=integration
+source "$here/lib.sh"
 
 cleanup() { WINEPREFIX="$TAVO_WINEPREFIX" timeout 30 wineserver -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT

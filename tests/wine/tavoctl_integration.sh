@@ -14,15 +14,8 @@ svc_src="$(realpath "$2")"
 hold_src="$(realpath "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$svc_src")"
-export TAVO_WINEPREFIX="$build_dir/wineprefix-tavoctl"
-export WINEPREFIX="$TAVO_WINEPREFIX"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-run="$here/../../scripts/wine-run.sh"
-
-passed=0
-failed=0
-pass() { echo "PASS: $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $1"; shift; printf '  %s\n' "$@"; failed=$((failed + 1)); }
+prefix_name=tavoctl
+source "$here/lib.sh"
 
 svc_pid=""
 work="$(mktemp -d)"

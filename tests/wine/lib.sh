@@ -1,0 +1,11 @@
+# Sourced by the Wine integration tests: the private prefix's environment and the PASS/FAIL
+# bookkeeping. Set build_dir and prefix_name before sourcing.
+export TAVO_WINEPREFIX="$build_dir/wineprefix-$prefix_name"
+export WINEPREFIX="$TAVO_WINEPREFIX"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+run="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)/wine-run.sh"
+
+passed=0
+failed=0
+pass() { echo "PASS: $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $1"; shift; printf '  %s\n' "$@"; failed=$((failed + 1)); }
