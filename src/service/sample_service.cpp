@@ -21,6 +21,7 @@
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
 #include "settings/registry_helpers.h"
+#include "settings/settings_clearing.h"
 #include "settings/settings_store.h"
 
 namespace tavo {
@@ -181,7 +182,8 @@ void CSampleService::OnStop() {
     WithdrawRpcInterface();
     // The toggle-flag monitor and the folder watcher are signalled here, when they exist.
     BlockRetryLoop = 1;
-    // Every user's stored settings are reset to the defaults here, when clearing exists.
+    ClearAllPalmSettings(palmDefaults.Load());
+    ClearAllForcepadSettings(kForcepadDefaults);
     ApplySettings(1, 0);
     TraceLog("Service in OnStop--");
 }

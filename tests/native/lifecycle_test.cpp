@@ -400,10 +400,11 @@ INSTANTIATE_TEST_SUITE_P(
                  L"Service in OnLogoff--\r\n", 2, 2, 3, kDefaultSetHaptic, 0},
         Occasion{"Logoff_InForce5", kSession, win::WTS_SESSION_LOGOFF, L"Service in OnLogoff++\r\n",
                  L"Service in OnLogoff--\r\n", 5, 5, 5, kUntouched, 0},
+        // A stop also resets every user's store to the driver's defaults (level 2).
         Occasion{"Stop_InForce2", win::SERVICE_CONTROL_STOP, 0, L"Service in OnStop++\r\n", L"Service in OnStop--\r\n",
-                 2, 2, 3, kDefaultSetHaptic, 1},
+                 2, 2, 2, kDefaultSetHaptic, 1},
         Occasion{"Stop_InForce5", win::SERVICE_CONTROL_STOP, 0, L"Service in OnStop++\r\n", L"Service in OnStop--\r\n",
-                 5, 5, 3, kDefaultSetHaptic, 1},
+                 5, 5, 2, kDefaultSetHaptic, 1},
         // A shutdown only reports the service stopped.
         Occasion{"Shutdown_InForce2", win::SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr, 2, 2, 3, kUntouched, 0},
         Occasion{"Shutdown_InForce5", win::SERVICE_CONTROL_SHUTDOWN, 0, nullptr, nullptr, 5, 5, 3, kUntouched, 0}),
