@@ -86,6 +86,7 @@ void Machine::Install() {
     p.threads = &threads;
     p.security = &security;
     p.rpc = &rpc;
+    p.setupInf = &setupInf;
     win::SetPlatform(p);
 }
 
