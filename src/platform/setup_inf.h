@@ -16,9 +16,11 @@ enum class HINF : std::uint64_t {};
 // SetupOpenInfFileW reports failure with INVALID_HANDLE_VALUE, not null.
 inline constexpr HINF INVALID_HINF = static_cast<HINF>(~std::uint64_t{0});
 
-// Where SetupFindFirstLineW found a line; only the facet that filled it reads it.
+// Where SetupFindFirstLineW found a line, laid out as Windows' own; only the facet that
+// filled it reads it.
 struct INFCONTEXT {
     std::uint64_t inf = 0;
+    std::uint64_t currentInf = 0;
     std::uint32_t section = 0;
     std::uint32_t line = 0;
 };

@@ -220,7 +220,7 @@ win::DWORD SimSetupInf::SetupFindFirstLineW(win::HINF inf, const wchar_t* sectio
         for (std::uint32_t l = 0; l < sec.lines.size(); ++l) {
             const auto& line = sec.lines[l];
             if (key != nullptr && (!line.hasKey || Upper(line.key) != Upper(key))) continue;
-            *context = win::INFCONTEXT{it->first, s, l};
+            *context = win::INFCONTEXT{it->first, it->first, s, l};
             return win::ERROR_SUCCESS;
         }
     }
