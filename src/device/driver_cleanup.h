@@ -24,7 +24,8 @@ bool ReadComponentInfVersion(const wchar_t* infFileName, std::wstring* version);
 // empty currentVersion, else 1.
 int DeleteOldDriver(std::wstring currentVersion);
 
-// Set once a run has finished, found version or not; never cleared in a process.
+// Set once a run has finished, found version or not; never cleared in a process. Read it
+// only while no run is going on.
 bool UninstallOldDriverDone();
 
 }  // namespace tavo
