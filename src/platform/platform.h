@@ -22,6 +22,7 @@ class Files;
 class Threads;
 class Security;
 class RpcRuntime;
+class SetupInf;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -36,6 +37,7 @@ struct Platform {
     Threads* threads = nullptr;
     Security* security = nullptr;
     RpcRuntime* rpc = nullptr;
+    SetupInf* setupInf = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

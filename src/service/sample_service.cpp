@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/process_state.h"
+#include "device/driver_cleanup.h"
 #include "device/system_probes.h"
 #include "device/touchpad_info.h"
 #include "log/trace_log.h"
@@ -194,6 +195,7 @@ void CSampleService::OnLogon() {
     // The previous folder watcher is stopped here; its stop flag is raised in any case.
     BlockRetryLoop = 1;
     // A new folder watcher, then the driver-package cleanup, are queued here when they exist.
+    QueueLongRunningWork([](CSampleService*) { ProcessUninstallOldDriverThread(cleanupLock); }, this);
 
     wchar_t user[kUserNameChars] = {};
     GetCurrectUserName(user);

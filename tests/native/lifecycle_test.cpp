@@ -131,7 +131,10 @@ TEST_F(LifecycleTest, StartWithAUserAtTheConsoleRunsTheLogonAndAppliesTheUsersSe
     EXPECT_EQ(livePalmSettings.Load(), kAlicePalm);
     EXPECT_EQ(liveForcepadSettings.Load(), kAliceForcepad);
     EXPECT_EQ(Haptic(), kAliceHaptic) << "and pushed into the pad";
-    EXPECT_EQ(machine.threads.History().size(), 1u) << "the RPC work item, submitted once";
+    ASSERT_EQ(machine.threads.History().size(), 2u) << "the RPC work item, then the logon's driver cleanup";
+    EXPECT_EQ(machine.threads.History()[0].kind, "work");
+    EXPECT_EQ(machine.threads.History()[1].kind, "queue");
+    EXPECT_EQ(machine.threads.History()[1].flags, win::WT_EXECUTELONGFUNCTION);
 
     // The first logon notification afterwards runs the logon again; a repeat does not.
     Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);

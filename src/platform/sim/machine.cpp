@@ -69,6 +69,8 @@ std::vector<win::DWORD> SimSystem::Sleeps() const {
 
 Machine::Machine() = default;
 Machine::~Machine() {
+    // Work still running on real threads may use any facet: end it before members go.
+    threads.Join();
     if (win::P().registry == &registry) win::SetPlatform(win::Platform{});
 }
 
@@ -86,6 +88,7 @@ void Machine::Install() {
     p.threads = &threads;
     p.security = &security;
     p.rpc = &rpc;
+    p.setupInf = &setupInf;
     win::SetPlatform(p);
 }
 

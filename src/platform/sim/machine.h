@@ -16,6 +16,7 @@
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_sessions.h"
+#include "platform/sim/sim_setup_inf.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/system.h"
 
@@ -81,6 +82,7 @@ public:
     SimSecurity security{faults, handles};
     SimRpc rpc{faults, handles};
     SimThreads threads{faults, handles};  // last: joins its threads before the facets they use go
+    SimSetupInf setupInf{faults, handles};
 };
 
 }  // namespace sim

@@ -17,6 +17,7 @@ win::Files& Files();
 win::Threads& Threads();
 win::Security& Security();
 win::RpcRuntime& RpcRuntime();
+win::SetupInf& SetupInf();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -37,6 +38,7 @@ void InstallPlatform() {
     p.threads = &Threads();
     p.security = &Security();
     p.rpc = &RpcRuntime();
+    p.setupInf = &SetupInf();
     win::SetPlatform(p);
 }
 
