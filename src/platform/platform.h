@@ -22,6 +22,8 @@ class Files;
 class Threads;
 class Security;
 class RpcRuntime;
+class Synchronization;
+class Processes;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -36,6 +38,8 @@ struct Platform {
     Threads* threads = nullptr;
     Security* security = nullptr;
     RpcRuntime* rpc = nullptr;
+    Synchronization* sync = nullptr;
+    Processes* processes = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

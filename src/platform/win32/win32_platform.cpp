@@ -17,6 +17,8 @@ win::Files& Files();
 win::Threads& Threads();
 win::Security& Security();
 win::RpcRuntime& RpcRuntime();
+win::Synchronization& Synchronization();
+win::Processes& Processes();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -37,6 +39,8 @@ void InstallPlatform() {
     p.threads = &Threads();
     p.security = &Security();
     p.rpc = &RpcRuntime();
+    p.sync = &Synchronization();
+    p.processes = &Processes();
     win::SetPlatform(p);
 }
 
