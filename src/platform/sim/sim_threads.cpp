@@ -65,11 +65,14 @@ void SimThreads::Dispatch(const Item& item) {
             return;
         }
         if (mode == Mode::RealThreads) {
-            running_.emplace_back([item] {
+            ++realRunning_;
+            running_.emplace_back([this, item] {
                 try {
                     item.callback(item.context);
                 } catch (const ThreadCancelled&) {
                 }
+                std::lock_guard<std::mutex> lock(lock_);
+                --realRunning_;
             });
             return;
         }
@@ -204,6 +207,11 @@ int SimThreads::WaitingCount() const {
     int n = blocked_;
     for (const auto& f : fibers_) n += f->state == Fiber::State::Parked;
     return n;
+}
+
+int SimThreads::UnfinishedCount() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return static_cast<int>(pending_.size() + fibers_.size()) + realRunning_;
 }
 
 void SimThreads::BlockedIn(int delta) {

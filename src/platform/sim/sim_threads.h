@@ -53,6 +53,8 @@ public:
     void Join();
     // Parked items, and items blocked on real threads, that wait for something.
     int WaitingCount() const;
+    // Items not yet ended: pending, parked, or running on real threads.
+    int UnfinishedCount() const;
     // Ends every item still waiting (ThreadCancelled) and joins every thread. The machine
     // calls it before its facets go.
     void Shutdown();
@@ -104,6 +106,7 @@ private:
     std::vector<std::function<void()>> wakers_;
     bool shuttingDown_ = false;
     int blocked_ = 0;
+    int realRunning_ = 0;
 };
 
 }  // namespace sim
