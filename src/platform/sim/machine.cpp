@@ -58,13 +58,21 @@ void SimSystem::SetCurrentDirectory(std::wstring path) {
     currentDirectory_ = std::move(path);
 }
 
+void SimSystem::DuringSleep(std::function<void(win::DWORD)> action) {
+    std::lock_guard<std::mutex> lock(lock_);
+    duringSleep_ = std::move(action);
+}
+
 void SimSystem::Sleep(win::DWORD milliseconds) {
+    std::function<void(win::DWORD)> action;
     {
         std::lock_guard<std::mutex> lock(lock_);
         sleeps_.push_back(milliseconds);
         if (sleeps_.size() > kSleepLimit)
             throw std::logic_error("sim: more pauses than any scenario makes; a loop sleeps without end");
+        action = duringSleep_;
     }
+    if (action) action(milliseconds);
     if (threads_.CurrentMode() == SimThreads::Mode::RealThreads) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds ? 1 : 0));
     } else {

@@ -2,6 +2,7 @@
 // recorded sleeps and handle accounting. Tests build one per scenario and install it.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ public:
     void SetCurrentDirectory(std::wstring path);
     static constexpr std::size_t kSleepLimit = 100000;
     std::vector<win::DWORD> Sleeps() const;
+    // What happens in the world while a thread pauses: called on the sleeping thread with
+    // the pause asked for, after it is recorded.
+    void DuringSleep(std::function<void(win::DWORD)> action);
     std::vector<std::wstring> DebugStrings() const;
 
 private:
@@ -66,6 +70,7 @@ private:
     std::wstring currentDirectory_ = L"C:\\Windows\\system32";
     std::wstring modulePath_ = L"C:\\Program Files\\TAVO\\TavoTouchpadService.exe";
     std::vector<win::DWORD> sleeps_;
+    std::function<void(win::DWORD)> duringSleep_;
     std::vector<std::wstring> debugStrings_;
 };
 
