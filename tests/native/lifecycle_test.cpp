@@ -247,6 +247,88 @@ TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCod
     EXPECT_EQ(history[0].flags, win::WT_EXECUTELONGFUNCTION);
 }
 
+// A long-running item that cannot be queued stops the start with the system's code, at
+// whichever of the start's queuings it happens; on the control thread it is contained.
+struct QueueFailure {
+    const char* name;
+    bool userAtStart;
+    int failingQueuing;  // among QueueUserWorkItem calls from the start on
+    bool duringStart;    // else during a later logon notification
+    std::vector<std::wstring> before;  // what was done before the failure
+};
+
+class QueueFailureTest : public LifecycleTest, public testing::WithParamInterface<QueueFailure> {};
+
+TEST_P(QueueFailureTest, RaisesTheSystemsCode) {
+    const QueueFailure& c = GetParam();
+    constexpr win::DWORD kNoQuota = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+    if (c.userAtStart) AliceWithCompanion();
+    if (c.duringStart) machine.faults.Fail("QueueUserWorkItem", kNoQuota, c.failingQueuing);
+    Start();
+    if (!c.duringStart) {
+        AliceWithCompanion();
+        Mark();
+        machine.faults.Fail("QueueUserWorkItem", kNoQuota, c.failingQueuing);
+        Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+    }
+    ExpectInOrder(c.before);
+    if (c.duringStart) {
+        EXPECT_TRUE(Has(L"Service Start Fail, Err=1450\r\n"));
+        EXPECT_FALSE(Has(L"Service in OnStart--\r\n"));
+        EXPECT_EQ(service->currentState(), win::SERVICE_STOPPED);
+    } else {
+        EXPECT_TRUE(Has(L"ServiceControlHandler:: control 14 failed, Err=1450\r\n"));
+        EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    }
+    int queued = 0;
+    for (const auto& q : machine.threads.History()) queued += q.kind == "queue";
+    EXPECT_EQ(queued, c.duringStart ? c.failingQueuing - 1 : 1 + c.failingQueuing - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, QueueFailureTest,
+    testing::Values(QueueFailure{"Monitor", false, 1, true, {L"RegRead_AABB::Read AABB = -1\r\n"}},
+                    QueueFailure{"MonitorWithAUserAtTheConsole", true, 1, true, {L"RegRead_AABB::Read AABB = -1\r\n"}},
+                    QueueFailure{"LaunchAtTheStartsLogon", true, 2, true, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"WatcherAtTheStartsLogon", true, 3, true, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"LaunchAtALaterLogon", false, 1, false, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"WatcherAtALaterLogon", false, 2, false, {L"Service in OnLogon++\r\n"}}),
+    [](const testing::TestParamInfo<QueueFailure>& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, TheStartQueuesTheMonitorAfterReadingAabbAndTheLogonQueuesTheLaunchAndTheWatcher) {
+    AliceWithCompanion();
+    machine.registry.SetDword(kInForce, kValueAABB, 0);
+    NewService();
+    service->Start(0, nullptr);
+    EXPECT_EQ(service->lastAABB.load(), 0);
+    EXPECT_EQ(machine.threads.PendingCount(), 4) << "the RPC work, the monitor, the launch and the watcher";
+    machine.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
+    machine.threads.RunPending();
+    ExpectInOrder({L"RegRead_AABB::Read AABB = 0\r\n", L"Service in OnLogon++\r\n", L"Service in OnLogon--\r\n",
+                   L"Service in OnStart--\r\n", L"szCmdLine = \"C:\\Windows\\system32\\KVRInput.exe\"\r\n",
+                   L"Run KVRInput, exitCode: 259\r\n", L"DetectDirectoryChangeThread++\r\n"});
+    EXPECT_EQ(machine.processes.Creations().size(), 1u);
+    EXPECT_EQ(machine.threads.WaitingCount(), 2) << "the monitor and the watcher wait";
+}
+
+TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen) {
+    AliceWithCompanion();
+    Start();
+    ASSERT_NE(service->aabbEvents[0].load(), win::HANDLE{});
+    ASSERT_NE(service->ChangeHandle[0].load(), win::HANDLE{});
+    Control(win::SERVICE_CONTROL_STOP, 0);
+    ExpectInOrder({L"Service in OnStop++\r\n", L"Service in OnStop--\r\n"});
+    EXPECT_EQ(Count(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
+    EXPECT_EQ(Count(L"DetectDirectoryChangeThread::MultiObjectNumber = 0\r\n"), 1);
+    EXPECT_EQ(BlockRetryLoop.load(), 1);
+    EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
+    for (auto* slot : {&service->aabbEvents[0], &service->aabbEvents[1], &service->ChangeHandle[0], &service->ChangeHandle[1]})
+        EXPECT_EQ(slot->load(), win::HANDLE{});
+    // Only the service object's own provider registration stays until it goes.
+    EXPECT_EQ(machine.handles.OpenCount("REGHANDLE"), 1);
+    EXPECT_EQ(machine.handles.OpenCount(), 1);
+}
+
 // Each occasion runs the decision pair with its own two flags. alice's stored palm level is
 // 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored
 // for her and what the pad last received tell the flags apart.
