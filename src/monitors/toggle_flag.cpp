@@ -2,8 +2,14 @@
 
 #include "common/registry_paths.h"
 #include "log/trace_log.h"
+#include "monitors/handle_slot.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
+#include "platform/sync.h"
+#include "platform/system.h"
+#include "service/sample_service.h"
+#include "settings/forcepad_control.h"
+#include "settings/palm_control.h"
 #include "settings/settings_records.h"
 #include "settings/settings_store.h"
 
@@ -28,6 +34,88 @@ std::int32_t RegRead_AABB() {
     key.reset();
     TraceLog("RegRead_AABB::Read AABB = %d\r\n", static_cast<int>(result));
     return result;
+}
+
+}  // namespace tavo
+
+namespace tavo {
+namespace {
+
+enum : win::DWORD { kStop = 0, kChange = 1 };
+
+// The monitor's two events, owned here and shown in the service's slots.
+class MonitorEvents {
+public:
+    explicit MonitorEvents(CSampleService* service)
+        : shown_{SlotEntry(service->aabbEvents[kStop]), SlotEntry(service->aabbEvents[kChange])} {}
+    ~MonitorEvents() { Close(); }
+
+    // Manual reset, not signalled, unnamed; true when both exist.
+    bool Create() {
+        for (win::DWORD i : {kStop, kChange}) {
+            win::Sync().CreateEventW(nullptr, true, false, nullptr, events_[i].put(), nullptr);
+            shown_[i].Show(events_[i].get());
+        }
+        return events_[kStop] && events_[kChange];
+    }
+    void Close() {
+        for (win::DWORD i : {kStop, kChange}) {
+            shown_[i].Clear();  // before the handle goes, so nobody signals a closed one
+            events_[i].reset();
+        }
+    }
+    win::HANDLE operator[](win::DWORD i) const { return events_[i].get(); }
+
+private:
+    win::UniqueEvent events_[2];
+    SlotEntry shown_[2];
+};
+
+win::LSTATUS OpenForNotify(win::UniqueHKey& key) {
+    return win::Reg().RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, win::KEY_NOTIFY, key.put());
+}
+
+}  // namespace
+
+void MonitorAABBChangeThread(CSampleService* service) {
+    MonitorEvents events(service);
+    // Without both events there is nothing to wait on: end, as after a failed recreation.
+    if (!events.Create()) return;
+    win::UniqueHKey key;
+    if (const win::LSTATUS status = OpenForNotify(key); status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS)) {
+        TraceLog("Fail to OpenRegKey=%d\r\n", static_cast<int>(status));
+        return;  // the events go with `events`
+    }
+    for (;;) {
+        const win::LSTATUS status = win::Reg().RegNotifyChangeKeyValue(key.get(), false, win::REG_NOTIFY_CHANGE_LAST_SET,
+                                                                       events[kChange], true);
+        if (status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS)) {
+            TraceLog("AABB::Cannot Monitor REG Change, Error (%08X)\r\n", static_cast<unsigned>(status));
+            win::Sys().Sleep(kMonitorRetryPauseMs);
+            key.reset();
+            (void)OpenForNotify(key);  // a key that does not open fails the next request, and is retried
+            continue;
+        }
+        const win::HANDLE handles[2] = {events[kStop], events[kChange]};
+        win::DWORD error = win::ERROR_SUCCESS;
+        const win::DWORD result = win::Sync().WaitForMultipleObjects(2, handles, false, win::INFINITE, &error);
+        TraceLog("AABB:: MultiObjectNumber = %d\r\n", static_cast<int>(result));
+        if (result == win::WAIT_OBJECT_0 + kStop || result == win::WAIT_OBJECT_0 + kChange) {
+            win::Sync().ResetEvent(handles[result]);
+            if (result == win::WAIT_OBJECT_0 + kStop) break;
+            const std::int32_t aabb = RegRead_AABB();
+            if (aabb == service->lastAABB.load()) continue;
+            PalmControl(livePalmSettings, 0, 0);
+            ForcePadControl(liveForcepadSettings, 0, 0);
+            service->lastAABB = aabb;
+            continue;
+        }
+        // A failed wait (or one that names no event): fresh events, and a pause, so a wait
+        // that keeps failing at once cannot spin.
+        events.Close();
+        if (!events.Create()) break;
+        win::Sys().Sleep(kMonitorRetryPauseMs);
+    }
 }
 
 }  // namespace tavo

@@ -5,12 +5,15 @@
 #include <utility>
 
 #include "platform/devices.h"
+#include "platform/files.h"
 #include "platform/hid.h"
+#include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/rpc.h"
 #include "platform/scm.h"
 #include "platform/security.h"
 #include "platform/sessions.h"
+#include "platform/sync.h"
 
 namespace win {
 
@@ -60,6 +63,10 @@ inline void FreeCapabilitySid(PSID s) { Sec().LocalFreeSid(s); }
 inline void FreeAllocatedSid(PSID s) { Sec().FreeSid(s); }
 inline void FreeAcl(PACL a) { Sec().LocalFreeAcl(a); }
 inline void FreeBindingVector(RPC_BINDING_VECTOR v) { Rpc().RpcBindingVectorFree(&v); }
+inline void CloseEvent(HANDLE h) { Sync().CloseHandle(h); }
+inline void CloseChangeNotification(HANDLE h) { Fs().FindCloseChangeNotification(h); }
+inline void CloseProcessHandle(HANDLE h) { Proc().CloseHandle(h); }
+inline void DestroyEnvironment(ENVIRONMENT_BLOCK b) { Proc().DestroyEnvironmentBlock(b); }
 }  // namespace detail
 
 using UniqueHKey = Unique<HKEY, &detail::CloseKey>;
@@ -76,6 +83,12 @@ using UniqueCapabilitySid = Unique<PSID, &detail::FreeCapabilitySid>;
 using UniqueSid = Unique<PSID, &detail::FreeAllocatedSid>;
 using UniqueAcl = Unique<PACL, &detail::FreeAcl>;
 using UniqueBindingVector = Unique<RPC_BINDING_VECTOR, &detail::FreeBindingVector>;
+using UniqueEvent = Unique<HANDLE, &detail::CloseEvent>;
+// Folder change notifications are "none" at INVALID_HANDLE_VALUE, as Windows reports a failure.
+using UniqueChangeNotification = Unique<HANDLE, &detail::CloseChangeNotification, INVALID_HANDLE_VALUE>;
+// Snapshots, processes, threads and tokens of the processes facet.
+using UniqueProcessHandle = Unique<HANDLE, &detail::CloseProcessHandle>;
+using UniqueEnvironmentBlock = Unique<ENVIRONMENT_BLOCK, &detail::DestroyEnvironment>;
 
 // A loaded user profile. Unloading needs the token it was loaded with, so the owner holds
 // that token too: the profile is unloaded first, then the token closed.

@@ -23,6 +23,8 @@ class Threads;
 class Security;
 class RpcRuntime;
 class SetupInf;
+class Synchronization;
+class Processes;
 
 struct Platform {
     Registry* registry = nullptr;
@@ -38,6 +40,8 @@ struct Platform {
     Security* security = nullptr;
     RpcRuntime* rpc = nullptr;
     SetupInf* setupInf = nullptr;
+    Synchronization* sync = nullptr;
+    Processes* processes = nullptr;
 };
 
 // The installed platform. Installing is not thread-safe: do it before any thread starts.

@@ -6,6 +6,12 @@
 
 namespace win {
 
+// RegNotifyChangeKeyValue filters.
+inline constexpr DWORD REG_NOTIFY_CHANGE_NAME = 0x00000001;
+inline constexpr DWORD REG_NOTIFY_CHANGE_ATTRIBUTES = 0x00000002;
+inline constexpr DWORD REG_NOTIFY_CHANGE_LAST_SET = 0x00000004;
+inline constexpr DWORD REG_NOTIFY_CHANGE_SECURITY = 0x00000008;
+
 class Registry {
 public:
     virtual ~Registry() = default;
@@ -27,6 +33,12 @@ public:
                                      DWORD* maxValueNameLen, DWORD* maxValueLen) = 0;
     virtual LSTATUS RegDeleteValueW(HKEY key, const wchar_t* name) = 0;
     virtual LSTATUS RegDeleteTreeW(HKEY key, const wchar_t* subKey) = 0;
+    // RegNotifyChangeKeyValue: the key needs KEY_NOTIFY. Asynchronous: the event (from
+    // Synchronization) is set at the next change the filter names, once per registration;
+    // writing data identical to what is stored is no change. Closing the key ends its
+    // registrations.
+    virtual LSTATUS RegNotifyChangeKeyValue(HKEY key, bool watchSubtree, DWORD filter, HANDLE event,
+                                            bool asynchronous) = 0;
 };
 
 inline Registry& Reg() { return *P().registry; }

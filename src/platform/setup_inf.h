@@ -27,7 +27,6 @@ struct INFCONTEXT {
 
 inline constexpr DWORD INF_STYLE_WIN4 = 2;
 inline constexpr DWORD SUOI_FORCEDELETE = 1;
-inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 // SetupAPI's own codes (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | n).
 inline constexpr DWORD ERROR_EXPECTED_SECTION_NAME = 0xE0000000;
 inline constexpr DWORD ERROR_WRONG_INF_STYLE = 0xE0000100;

@@ -9,11 +9,14 @@
 #include "device/system_probes.h"
 #include "device/touchpad_info.h"
 #include "log/trace_log.h"
+#include "monitors/agent_launcher.h"
+#include "monitors/folder_watcher.h"
 #include "monitors/toggle_flag.h"
 #include "platform/console.h"
 #include "platform/handles.h"
 #include "platform/scm.h"
 #include "platform/sessions.h"
+#include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/threads.h"
 #include "rpc/rpc_server.h"
@@ -55,6 +58,12 @@ void RpcWorkCallback(void* context) {
     if (RpcServerStart() == 0) return;
     service->WaitUntilStartReported();
     service->Stop();
+}
+
+// One launch of the input agent; launches never overlap.
+void LaunchInputAgentLocked(CSampleService*) {
+    std::lock_guard<std::mutex> lock(LauncherLock);
+    LaunchInputAgent();
 }
 
 // The decision pair every occasion ends in, on the live records.
@@ -151,7 +160,7 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 
     ReadTouchpadInfo();
     lastAABB = RegRead_AABB();
-    // The toggle-flag monitor is queued here, once per start, when it exists.
+    QueueLongRunningWork(&MonitorAABBChangeThread, this);
 
     bool found = false;
     for (int attempt = 0; attempt < kDriverKeySearchTries && !found; ++attempt) {
@@ -181,8 +190,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 void CSampleService::OnStop() {
     TraceLog("Service in OnStop++");
     WithdrawRpcInterface();
-    // The toggle-flag monitor and the folder watcher are signalled here, when they exist.
-    BlockRetryLoop = 1;
+    if (const win::HANDLE stop = aabbEvents[0].load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
+    StopDirectoryWatcher(this, false);
     ClearAllPalmSettings(palmDefaults.Load());
     ClearAllForcepadSettings(kForcepadDefaults);
     ApplySettings(1, 0);
@@ -191,10 +200,9 @@ void CSampleService::OnStop() {
 
 void CSampleService::OnLogon() {
     TraceLog("Service in OnLogon++");
-    // The input-agent launch is queued here when it exists.
-    // The previous folder watcher is stopped here; its stop flag is raised in any case.
-    BlockRetryLoop = 1;
-    // A new folder watcher, then the driver-package cleanup, are queued here when they exist.
+    QueueLongRunningWork(&LaunchInputAgentLocked, this);
+    StopDirectoryWatcher(this, true);
+    QueueLongRunningWork(&DetectDirectoryChangeThread, this);
     QueueLongRunningWork([](CSampleService*) { ProcessUninstallOldDriverThread(cleanupLock); }, this);
 
     wchar_t user[kUserNameChars] = {};

@@ -39,6 +39,11 @@ public:
     std::atomic<std::uint8_t> consoleMode{0};
     // The AABB value last seen, set at start and by the toggle-flag monitor.
     std::atomic<std::int32_t> lastAABB{0};
+    // The toggle-flag monitor's stop event (0) and change event (1), shown while it runs.
+    std::atomic<win::HANDLE> aabbEvents[2]{};
+    // The folder watcher's stop event (0) and change notification (1), shown while it runs;
+    // a null stop event means that no watcher runs.
+    std::atomic<win::HANDLE> ChangeHandle[2]{};
 };
 
 // An operation that runs on a pool thread with the service object.

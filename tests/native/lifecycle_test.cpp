@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "laptops/laptops.h"
-#include "native/sim_fixture.h"
+#include "native/service_fixture.h"
 #include "rpc/rpc_server.h"
 #include "service/entry.h"
 #include "service/sample_service.h"
@@ -17,99 +17,6 @@
 
 namespace tavo::test {
 namespace {
-
-using namespace tavo::laptops;
-
-const std::wstring kInForce = std::wstring(L"HKLM\\") + kSettingsKeyPath;
-const std::wstring kAlice = kInForce + L"\\alice";
-constexpr win::WORD kHapticStrength = 0x03AB;
-// What the haptic-strength function holds after: nothing was pushed, the user's 75 % was
-// pushed item by item, or the default set was pushed.
-constexpr win::WORD kUntouched = 0x1111;
-constexpr win::WORD kAliceHaptic = 0x3030;
-constexpr win::WORD kDefaultSetHaptic = 0x4040;
-
-constexpr PalmSettings kAlicePalm{3, 11, 22, 33, 44};
-constexpr ForcepadSettings kAliceForcepad{4, 1, 75, 2, 2, 1, 0, 1, 0};
-
-class LifecycleTest : public SimTest {
-protected:
-    LifecycleTest() {
-        Build(machine, TouchpadLaptop(firmware));
-        machine.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
-    }
-    ~LifecycleTest() override {
-        if (service) {
-            machine.threads.RunPending();
-            // The interface outlives a service that was not stopped (a shutdown only reports
-            // it stopped); withdraw it so its binding vector is not counted as leaked.
-            WithdrawRpcInterface();
-            service.reset();
-        }
-        serviceInstance = nullptr;
-        EXPECT_EQ(machine.handles.OpenCount(), 0) << "a handle, key, token or profile was left open";
-    }
-
-    void NewService() {
-        service = std::make_unique<CSampleService>();
-        serviceInstance = service.get();
-        Mark();
-    }
-    void Start() {
-        if (!service) NewService();
-        service->Start(0, nullptr);
-        machine.threads.RunPending();
-    }
-    void Control(win::DWORD control, win::DWORD eventType, std::vector<unsigned char> data = {}) {
-        CServiceBase::ServiceControlHandler(control, eventType, data.empty() ? nullptr : data.data(), nullptr);
-        machine.threads.RunPending();
-    }
-
-    // alice at the console, the companion installed for her, her own settings stored.
-    void AliceWithCompanion() {
-        machine.sessions.LogOn(L"alice");
-        InstallCompanion(machine, L"alice");
-        StorePalm(kAlice, kAlicePalm);
-        StoreForcepad(kAlice, kAliceForcepad);
-    }
-    void StorePalm(const std::wstring& key, const PalmSettings& r) {
-        for (std::size_t i = 0; i < kFieldCount<PalmSettings>; ++i)
-            machine.registry.SetDword(key, RecordLayout<PalmSettings>::fields[i].valueName,
-                                      static_cast<win::DWORD>(Field(r, i)));
-    }
-    void StoreForcepad(const std::wstring& key, const ForcepadSettings& r) {
-        for (std::size_t i = 0; i < kFieldCount<ForcepadSettings>; ++i)
-            machine.registry.SetDword(key, RecordLayout<ForcepadSettings>::fields[i].valueName,
-                                      static_cast<win::DWORD>(Field(r, i)));
-    }
-    std::int32_t PalmLevel(const std::wstring& key) const {
-        auto v = machine.registry.Dword(key, kValuePalmCheckLevel);
-        return v ? static_cast<std::int32_t>(*v) : -2;
-    }
-    std::int32_t Haptic() const { return firmware->Value(kHapticStrength).value_or(0); }
-    // Reports the host sent that were not read requests.
-    int DeviceWrites() const {
-        int n = 0;
-        for (const auto& r : firmware->Reports())
-            if (r.direction == sim::TouchpadFirmware::Direction::ToDevice &&
-                !(r.bytes.size() >= 3 && r.bytes[1] == 0x05 && r.bytes[2] == 0x03))
-                ++n;
-        return n;
-    }
-    // The expected lines appear in this order (others may come between).
-    void ExpectInOrder(const std::vector<std::wstring>& expected) const {
-        const auto lines = Lines();
-        std::size_t at = 0;
-        for (const auto& want : expected) {
-            while (at < lines.size() && lines[at] != want) ++at;
-            ASSERT_LT(at, lines.size()) << "missing, or out of order: " << std::string(want.begin(), want.end());
-            ++at;
-        }
-    }
-
-    std::shared_ptr<sim::TouchpadFirmware> firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
-    std::unique_ptr<CSampleService> service;
-};
 
 TEST_F(LifecycleTest, StartWithAUserAtTheConsoleRunsTheLogonAndAppliesTheUsersSettings) {
     AliceWithCompanion();
@@ -131,10 +38,15 @@ TEST_F(LifecycleTest, StartWithAUserAtTheConsoleRunsTheLogonAndAppliesTheUsersSe
     EXPECT_EQ(livePalmSettings.Load(), kAlicePalm);
     EXPECT_EQ(liveForcepadSettings.Load(), kAliceForcepad);
     EXPECT_EQ(Haptic(), kAliceHaptic) << "and pushed into the pad";
-    ASSERT_EQ(machine.threads.History().size(), 2u) << "the RPC work item, then the logon's driver cleanup";
-    EXPECT_EQ(machine.threads.History()[0].kind, "work");
-    EXPECT_EQ(machine.threads.History()[1].kind, "queue");
-    EXPECT_EQ(machine.threads.History()[1].flags, win::WT_EXECUTELONGFUNCTION);
+    // The RPC work item, then the monitor, the launch, the watcher and the driver cleanup,
+    // each long-running.
+    const auto history = machine.threads.History();
+    ASSERT_EQ(history.size(), 5u);
+    EXPECT_EQ(history[0].kind, "work");
+    for (std::size_t i = 1; i < history.size(); ++i) {
+        EXPECT_EQ(history[i].kind, "queue");
+        EXPECT_EQ(history[i].flags, win::WT_EXECUTELONGFUNCTION);
+    }
 
     // The first logon notification afterwards runs the logon again; a repeat does not.
     Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
@@ -152,7 +64,7 @@ TEST_F(LifecycleTest, ALogonDuringTheStartRunsBesideIt) {
     std::thread starter([&] { service->Start(0, nullptr); });
     Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
     starter.join();
-    machine.threads.Join();
+    EndMonitors();
 
     EXPECT_EQ(Count(L"Service in OnLogon--\r\n"), 2);
     EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
@@ -252,6 +164,8 @@ TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartG
         for (const auto& r : fresh.etw.Written()) defaultsLines += r.text == c.defaultsLine;
         EXPECT_EQ(defaultsLines, 1);
         EXPECT_EQ(local->currentState(), win::SERVICE_RUNNING);
+        win::Sync().SetEvent(local->aabbEvents[0].load());
+        fresh.threads.RunPending();
         WithdrawRpcInterface();
         local.reset();
         EXPECT_EQ(fresh.handles.OpenCount(), 0);
@@ -267,7 +181,7 @@ TEST_F(LifecycleTest, AnRpcWorkItemThatCannotBeCreatedIsLoggedTwiceAndTheService
         errorRecords += r.level == win::TRACE_LEVEL_ERROR && r.text == L"CreateThreadpoolWork failed";
     EXPECT_EQ(errorRecords, 1);
     EXPECT_EQ(Count(L"OnStart::CreateThreadpoolWork failed\r\n"), 1);
-    EXPECT_TRUE(machine.threads.History().empty()) << "nothing to submit";
+    for (const auto& queued : machine.threads.History()) EXPECT_NE(queued.kind, "work") << "nothing to submit";
     EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
     EXPECT_TRUE(Has(L"Service in OnStart--\r\n"));
 }
@@ -334,6 +248,91 @@ TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCod
     EXPECT_EQ(history[0].flags, win::WT_EXECUTELONGFUNCTION);
 }
 
+// A long-running item that cannot be queued stops the start with the system's code, at
+// whichever of the start's queuings it happens; on the control thread it is contained.
+struct QueueFailure {
+    const char* name;
+    bool userAtStart;
+    int failingQueuing;  // among QueueUserWorkItem calls from the start on
+    bool duringStart;    // else during a later logon notification
+    std::vector<std::wstring> before;  // what was done before the failure
+};
+
+class QueueFailureTest : public LifecycleTest, public testing::WithParamInterface<QueueFailure> {};
+
+TEST_P(QueueFailureTest, RaisesTheSystemsCode) {
+    const QueueFailure& c = GetParam();
+    constexpr win::DWORD kNoQuota = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+    if (c.userAtStart) AliceWithCompanion();
+    if (c.duringStart) machine.faults.Fail("QueueUserWorkItem", kNoQuota, c.failingQueuing);
+    Start();
+    if (!c.duringStart) {
+        AliceWithCompanion();
+        Mark();
+        machine.faults.Fail("QueueUserWorkItem", kNoQuota, c.failingQueuing);
+        Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
+    }
+    ExpectInOrder(c.before);
+    if (c.duringStart) {
+        EXPECT_TRUE(Has(L"Service Start Fail, Err=1450\r\n"));
+        EXPECT_FALSE(Has(L"Service in OnStart--\r\n"));
+        EXPECT_EQ(service->currentState(), win::SERVICE_STOPPED);
+    } else {
+        EXPECT_TRUE(Has(L"ServiceControlHandler:: control 14 failed, Err=1450\r\n"));
+        EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    }
+    int queued = 0;
+    for (const auto& q : machine.threads.History()) queued += q.kind == "queue";
+    EXPECT_EQ(queued, c.duringStart ? c.failingQueuing - 1 : 1 + c.failingQueuing - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, QueueFailureTest,
+    testing::Values(QueueFailure{"Monitor", false, 1, true, {L"RegRead_AABB::Read AABB = -1\r\n"}},
+                    QueueFailure{"MonitorWithAUserAtTheConsole", true, 1, true, {L"RegRead_AABB::Read AABB = -1\r\n"}},
+                    QueueFailure{"LaunchAtTheStartsLogon", true, 2, true, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"WatcherAtTheStartsLogon", true, 3, true, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"LaunchAtALaterLogon", false, 1, false, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"WatcherAtALaterLogon", false, 2, false, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"CleanupAtTheStartsLogon", true, 4, true, {L"Service in OnLogon++\r\n"}},
+                    QueueFailure{"CleanupAtALaterLogon", false, 3, false, {L"Service in OnLogon++\r\n"}}),
+    [](const testing::TestParamInfo<QueueFailure>& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, TheStartQueuesTheMonitorAfterReadingAabbAndTheLogonQueuesTheLaunchAndTheWatcher) {
+    AliceWithCompanion();
+    machine.registry.SetDword(kInForce, kValueAABB, 0);
+    NewService();
+    service->Start(0, nullptr);
+    EXPECT_EQ(service->lastAABB.load(), 0);
+    EXPECT_EQ(machine.threads.PendingCount(), 5)
+        << "the RPC work, the monitor, the launch, the watcher and the driver cleanup";
+    machine.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
+    machine.threads.RunPending();
+    ExpectInOrder({L"RegRead_AABB::Read AABB = 0\r\n", L"Service in OnLogon++\r\n", L"Service in OnLogon--\r\n",
+                   L"Service in OnStart--\r\n", L"szCmdLine = \"C:\\Windows\\system32\\KVRInput.exe\"\r\n",
+                   L"Run KVRInput, exitCode: 259\r\n", L"DetectDirectoryChangeThread++\r\n"});
+    EXPECT_EQ(machine.processes.Creations().size(), 1u);
+    EXPECT_EQ(machine.threads.WaitingCount(), 2) << "the monitor and the watcher wait";
+}
+
+TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen) {
+    AliceWithCompanion();
+    Start();
+    ASSERT_NE(service->aabbEvents[0].load(), win::HANDLE{});
+    ASSERT_NE(service->ChangeHandle[0].load(), win::HANDLE{});
+    Control(win::SERVICE_CONTROL_STOP, 0);
+    ExpectInOrder({L"Service in OnStop++\r\n", L"Service in OnStop--\r\n"});
+    EXPECT_EQ(Count(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
+    EXPECT_EQ(Count(L"DetectDirectoryChangeThread::MultiObjectNumber = 0\r\n"), 1);
+    EXPECT_EQ(BlockRetryLoop.load(), 1);
+    EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
+    for (auto* slot : {&service->aabbEvents[0], &service->aabbEvents[1], &service->ChangeHandle[0], &service->ChangeHandle[1]})
+        EXPECT_EQ(slot->load(), win::HANDLE{});
+    // Only the service object's own provider registration stays until it goes.
+    EXPECT_EQ(machine.handles.OpenCount("REGHANDLE"), 1);
+    EXPECT_EQ(machine.handles.OpenCount(), 1);
+}
+
 // Each occasion runs the decision pair with its own two flags. alice's stored palm level is
 // 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored
 // for her and what the pad last received tell the flags apart.
@@ -384,10 +383,11 @@ INSTANTIATE_TEST_SUITE_P(
     Lifecycle, OccasionTest,
     testing::Values(
         // sessionEnding 0, fromInForce 0: the companion is looked for, found, and decides.
+        // The logon's new folder watcher clears the stop flag the logon raised.
         Occasion{"Logon_InForce2", kSession, win::WTS_SESSION_LOGON, L"Service in OnLogon++\r\n",
-                 L"Service in OnLogon--\r\n", 2, 3, 3, kAliceHaptic, 1},
+                 L"Service in OnLogon--\r\n", 2, 3, 3, kAliceHaptic, 0},
         Occasion{"Logon_InForce5", kSession, win::WTS_SESSION_LOGON, L"Service in OnLogon++\r\n",
-                 L"Service in OnLogon--\r\n", 5, 3, 3, kAliceHaptic, 1},
+                 L"Service in OnLogon--\r\n", 5, 3, 3, kAliceHaptic, 0},
         Occasion{"Plugin_InForce2", win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL,
                  L"Service in OnPlugin++\r\n", L"Service in OnPlugin--\r\n", 2, 3, 3, kAliceHaptic, 0},
         Occasion{"Plugin_InForce5", win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL,

@@ -127,6 +127,8 @@ public:
         // The driver package: dynamic palm mode supported, default palm level 2.
         machine_.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
         machine_.sessions.AddUser(kUser);
+        // The input agent beside the service, in the folder a service starts in.
+        machine_.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
         if (options.companion) {
             InstallCompanion(machine_, kUser);
             // What alice chose in the application earlier, stored under her name.
@@ -173,6 +175,11 @@ public:
                         static_cast<int>(palmBack.level), static_cast<int>(forcepad.HapticFeedbackCheckSlider),
                         static_cast<unsigned>(signature), static_cast<unsigned>(status));
         });
+        Step("the touchpad's toggle report: KVRInput flips AABB", [&] {
+            const auto aabb = machine_.registry.Dword(kInForce, L"AABB");
+            machine_.registry.SetDword(kInForce, L"AABB", aabb && *aabb == 0 ? 1 : 0);
+            machine_.threads.Join();  // the toggle-flag monitor answers
+        });
         Step("resume from sleep", [&] { Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND); });
         Step("a mouse-class device arrives", [&] {
             auto data = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE,
@@ -187,11 +194,13 @@ public:
             machine_.sessions.SetConsoleSession(2);
             machine_.sessions.RemoveSession(1);
         });
-        Step("stop", [&] { Control(win::SERVICE_CONTROL_STOP, 0); });
+        Step("stop", [&] {
+            Control(win::SERVICE_CONTROL_STOP, 0);
+            machine_.threads.Join();  // the monitors end on their stop events
+        });
         const bool stopped = service_->currentState() == win::SERVICE_STOPPED;
         serviceInstance = nullptr;
         service_.reset();
-        machine_.threads.Join();
         const int open = machine_.handles.OpenCount();
         std::printf("\nservice %s; %d handle(s) left open\n", stopped ? "stopped" : "NOT stopped", open);
         return stopped && open == 0 ? 0 : 1;

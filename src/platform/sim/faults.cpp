@@ -7,6 +7,11 @@ void FaultPlan::Fail(const std::string& call, win::DWORD error, int nth) {
     rules_[call] = Rule{error, nth, 0};
 }
 
+void FaultPlan::FailNext(const std::string& call, win::DWORD error, int times) {
+    std::lock_guard<std::mutex> lock(lock_);
+    rules_[call] = Rule{error, 0, 0, times};
+}
+
 void FaultPlan::Clear() {
     std::lock_guard<std::mutex> lock(lock_);
     rules_.clear();
@@ -19,6 +24,7 @@ win::DWORD FaultPlan::Check(const std::string& call) {
     if (it == rules_.end()) return 0;
     Rule& rule = it->second;
     ++rule.usesSinceSet;
+    if (rule.times > 0) return rule.usesSinceSet <= rule.times ? rule.error : 0;
     if (rule.nth == 0 || rule.usesSinceSet == rule.nth) return rule.error;
     return 0;
 }

@@ -14,6 +14,8 @@ class FaultPlan {
 public:
     // nth == 0: every use fails; nth == k: only the k-th use from now on fails.
     void Fail(const std::string& call, win::DWORD error, int nth = 0);
+    // The next `times` uses fail, the later ones do not.
+    void FailNext(const std::string& call, win::DWORD error, int times);
     void Clear();
     // Called by each simulated facet on entry; returns the error to fail with, or 0.
     win::DWORD Check(const std::string& call);
@@ -24,6 +26,7 @@ private:
         win::DWORD error;
         int nth;
         int usesSinceSet;
+        int times = 0;  // FailNext: this many uses from now on
     };
     mutable std::mutex lock_;
     std::map<std::string, Rule> rules_;

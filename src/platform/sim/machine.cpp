@@ -1,6 +1,8 @@
 #include "platform/sim/machine.h"
 
 #include <algorithm>
+#include <chrono>
+#include <stdexcept>
 #include <thread>
 
 namespace sim {
@@ -37,12 +39,45 @@ win::DWORD SimSystem::GetModuleFileNameW(wchar_t* buffer, win::DWORD size, win::
     return win::ERROR_SUCCESS;
 }
 
+win::DWORD SimSystem::GetCurrentDirectoryW(win::DWORD size, wchar_t* buffer, win::DWORD* length) {
+    if (auto e = faults_.Check("GetCurrentDirectoryW")) return e;
+    std::lock_guard<std::mutex> lock(lock_);
+    const auto needed = static_cast<win::DWORD>(currentDirectory_.size() + 1);
+    if (needed > size || buffer == nullptr) {
+        *length = needed;
+        return win::ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::copy(currentDirectory_.begin(), currentDirectory_.end(), buffer);
+    buffer[currentDirectory_.size()] = L'\0';
+    *length = needed - 1;
+    return win::ERROR_SUCCESS;
+}
+
+void SimSystem::SetCurrentDirectory(std::wstring path) {
+    std::lock_guard<std::mutex> lock(lock_);
+    currentDirectory_ = std::move(path);
+}
+
+void SimSystem::DuringSleep(std::function<void(win::DWORD)> action) {
+    std::lock_guard<std::mutex> lock(lock_);
+    duringSleep_ = std::move(action);
+}
+
 void SimSystem::Sleep(win::DWORD milliseconds) {
+    std::function<void(win::DWORD)> action;
     {
         std::lock_guard<std::mutex> lock(lock_);
         sleeps_.push_back(milliseconds);
+        if (sleeps_.size() > kSleepLimit)
+            throw std::logic_error("sim: more pauses than any scenario makes; a loop sleeps without end");
+        action = duringSleep_;
     }
-    std::this_thread::yield();
+    if (action) action(milliseconds);
+    if (threads_.CurrentMode() == SimThreads::Mode::RealThreads) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds ? 1 : 0));
+    } else {
+        threads_.RunReady();
+    }
 }
 
 void SimSystem::ExitProcess(win::DWORD code) { throw ProcessExit{code}; }
@@ -67,10 +102,12 @@ std::vector<win::DWORD> SimSystem::Sleeps() const {
     return sleeps_;
 }
 
-Machine::Machine() = default;
+Machine::Machine() {
+    threads.OnShutdown([this] { sync.WakeAll(); });
+}
 Machine::~Machine() {
-    // Work still running on real threads may use any facet: end it before members go.
-    threads.Join();
+    // Items still waiting unwind while every facet is there to take back what they hold.
+    threads.Shutdown();
     if (win::P().registry == &registry) win::SetPlatform(win::Platform{});
 }
 
@@ -89,6 +126,8 @@ void Machine::Install() {
     p.security = &security;
     p.rpc = &rpc;
     p.setupInf = &setupInf;
+    p.sync = &sync;
+    p.processes = &processes;
     win::SetPlatform(p);
 }
 

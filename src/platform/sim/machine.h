@@ -2,6 +2,7 @@
 // recorded sleeps and handle accounting. Tests build one per scenario and install it.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_devices.h"
 #include "platform/sim/sim_etw.h"
+#include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_rpc.h"
@@ -17,6 +19,7 @@
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_sessions.h"
 #include "platform/sim/sim_setup_inf.h"
+#include "platform/sim/sim_sync.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/system.h"
 
@@ -40,22 +43,35 @@ struct ProcessExit {
 
 class SimSystem : public win::System {
 public:
-    explicit SimSystem(FaultPlan& faults) : faults_(faults) {}
+    SimSystem(FaultPlan& faults, SimThreads& threads) : faults_(faults), threads_(threads) {}
     win::DWORD GetModuleFileNameW(wchar_t* buffer, win::DWORD size, win::DWORD* length) override;
-    // Records the pause and returns at once: no test waits real time.
+    win::DWORD GetCurrentDirectoryW(win::DWORD size, wchar_t* buffer, win::DWORD* length) override;
+    // Records the pause and returns without passing real time: cooperative items whose waits
+    // can complete run meanwhile; on real threads the pause is cut to a millisecond. A run
+    // of more pauses than any scenario makes is stopped with std::logic_error, so a loop that
+    // only sleeps fails the test instead of hanging it.
     void Sleep(win::DWORD milliseconds) override;
     [[noreturn]] void ExitProcess(win::DWORD code) override;
     void OutputDebugStringW(const wchar_t* text) override;
 
     void SetModulePath(std::wstring path);
+    // A service starts in the system folder.
+    void SetCurrentDirectory(std::wstring path);
+    static constexpr std::size_t kSleepLimit = 100000;
     std::vector<win::DWORD> Sleeps() const;
+    // What happens in the world while a thread pauses: called on the sleeping thread with
+    // the pause asked for, after it is recorded.
+    void DuringSleep(std::function<void(win::DWORD)> action);
     std::vector<std::wstring> DebugStrings() const;
 
 private:
     FaultPlan& faults_;
+    SimThreads& threads_;
     mutable std::mutex lock_;
+    std::wstring currentDirectory_ = L"C:\\Windows\\system32";
     std::wstring modulePath_ = L"C:\\Program Files\\TAVO\\TavoTouchpadService.exe";
     std::vector<win::DWORD> sleeps_;
+    std::function<void(win::DWORD)> duringSleep_;
     std::vector<std::wstring> debugStrings_;
 };
 
@@ -71,18 +87,22 @@ public:
 
     FaultPlan faults;
     HandleTable handles;
-    SimRegistry registry{faults, handles};
+    // Facets that wait or sleep hold the thread pool, which is declared last but built
+    // before any of them runs.
+    SimSync sync{faults, handles, threads};
+    SimRegistry registry{faults, handles, &sync};
     SimScm scm{faults, handles};
     SimEtw etw{faults, handles};
     SimConsole console;
-    SimSystem system{faults};
+    SimSystem system{faults, threads};
     SimDevices devices{faults, handles};  // HID collections and device-manager nodes
     SimSessions sessions{faults, handles, registry};  // profiles mount their hives in registry
-    SimFiles files{faults, handles, sessions};
+    SimFiles files{faults, handles, sessions, sync};
+    SimProcesses processes{faults, handles, sessions, files};
     SimSecurity security{faults, handles};
     SimRpc rpc{faults, handles};
-    SimThreads threads{faults, handles};  // last: joins its threads before the facets they use go
     SimSetupInf setupInf{faults, handles};
+    SimThreads threads{faults, handles};  // last: joins its threads before the facets they use go
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <stdexcept>
 
 namespace sim {
@@ -51,7 +52,8 @@ struct SimRegistry::Key {
     }
 };
 
-SimRegistry::SimRegistry(FaultPlan& faults, HandleTable& handles) : faults_(faults), handles_(handles) {
+SimRegistry::SimRegistry(FaultPlan& faults, HandleTable& handles, SimSync* sync)
+    : faults_(faults), handles_(handles), sync_(sync) {
     for (win::HKEY root : {win::HKEY_CLASSES_ROOT, win::HKEY_CURRENT_USER, win::HKEY_LOCAL_MACHINE, win::HKEY_USERS}) {
         auto key = std::make_shared<Key>();
         roots_[static_cast<std::uint64_t>(root)] = key;
@@ -88,6 +90,7 @@ std::shared_ptr<SimRegistry::Key> SimRegistry::Walk(std::shared_ptr<Key> from, s
             child->name = std::wstring(part);
             child->denyWrite = false;
             from->children[folded] = child;
+            Changed(from, win::REG_NOTIFY_CHANGE_NAME);
             if (created) *created = true;
             from = child;
         } else {
@@ -122,6 +125,7 @@ bool SplitRoot(std::wstring_view fullPath, win::HKEY* root, std::wstring_view* r
 }  // namespace
 
 std::shared_ptr<SimRegistry::Key> SimRegistry::WalkPath(std::wstring_view fullPath, bool create) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
     win::HKEY root;
     std::wstring_view rest;
     if (!SplitRoot(fullPath, &root, &rest)) throw std::invalid_argument("registry path without a root key");
@@ -196,6 +200,7 @@ win::LSTATUS SimRegistry::RegCloseKey(win::HKEY key) {
     if (it == open_.end()) return win::ERROR_INVALID_HANDLE;
     open_.erase(it);
     handles_.Close(static_cast<std::uint64_t>(key), "HKEY");
+    EndRegistrations(static_cast<std::uint64_t>(key));
     return win::ERROR_SUCCESS;
 }
 
@@ -232,14 +237,66 @@ win::LSTATUS SimRegistry::RegSetValueExW(win::HKEY hkey, const wchar_t* name, wi
     if (!key) return win::ERROR_INVALID_HANDLE;
     if (key->deleted) return win::ERROR_KEY_DELETED;
     if (!(access & win::KEY_SET_VALUE)) return win::ERROR_ACCESS_DENIED;
-    std::vector<win::BYTE> bytes(data, data + cbData);
-    if (RegValue* v = key->FindValue(name ? name : L"")) {
-        v->type = type;
-        v->data = std::move(bytes);
-    } else {
-        key->values.push_back(RegValue{name ? name : L"", type, std::move(bytes)});
-    }
+    if (Store(key, name ? name : L"", type, std::vector<win::BYTE>(data, data + cbData)))
+        Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
     return win::ERROR_SUCCESS;
+}
+
+bool SimRegistry::Store(const std::shared_ptr<Key>& key, std::wstring_view name, win::DWORD type,
+                        std::vector<win::BYTE> data) {
+    if (RegValue* v = key->FindValue(name)) {
+        if (v->type == type && v->data == data) return false;
+        v->type = type;
+        v->data = std::move(data);
+    } else {
+        key->values.push_back(RegValue{std::wstring(name), type, std::move(data)});
+    }
+    return true;
+}
+
+void SimRegistry::Changed(const std::shared_ptr<Key>& key, win::DWORD filter) {
+    std::function<bool(const Key&)> below = [&](const Key& from) {
+        for (const auto& [f, child] : from.children)
+            if (child == key || below(*child)) return true;
+        return false;
+    };
+    std::erase_if(registrations_, [&](const Registration& r) {
+        if (!(r.filter & filter)) return false;
+        if (r.key != key && !(r.subtree && below(*r.key))) return false;
+        sync_->Signal(r.event);
+        return true;
+    });
+}
+
+void SimRegistry::EndRegistrations(std::uint64_t handle) {
+    std::erase_if(registrations_, [&](const Registration& r) {
+        if (r.handle != handle && !r.key->deleted) return false;
+        sync_->Signal(r.event);
+        return true;
+    });
+}
+
+win::LSTATUS SimRegistry::RegNotifyChangeKeyValue(win::HKEY hkey, bool watchSubtree, win::DWORD filter,
+                                                  win::HANDLE event, bool asynchronous) {
+    if (auto e = faults_.Check("RegNotifyChangeKeyValue")) return static_cast<win::LSTATUS>(e);
+    if (!asynchronous) throw std::logic_error("sim: synchronous registry notification would block the caller");
+    if (sync_ == nullptr) return win::ERROR_NOT_SUPPORTED;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    win::DWORD access;
+    auto key = Resolve(hkey, &access);
+    if (!key) return win::ERROR_INVALID_HANDLE;
+    if (key->deleted) return win::ERROR_KEY_DELETED;
+    if (!(access & win::KEY_NOTIFY)) return win::ERROR_ACCESS_DENIED;
+    if (filter == 0 || (filter & ~0xFu)) return win::ERROR_INVALID_PARAMETER;
+    SimSync::Ref ref = sync_->Reference(event, "Event");
+    if (!ref) return win::ERROR_INVALID_HANDLE;
+    registrations_.push_back(Registration{static_cast<std::uint64_t>(hkey), key, watchSubtree, filter, ref});
+    return win::ERROR_SUCCESS;
+}
+
+int SimRegistry::PendingNotifications() const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    return static_cast<int>(registrations_.size());
 }
 
 win::LSTATUS SimRegistry::RegEnumKeyExW(win::HKEY hkey, win::DWORD index, wchar_t* name, win::DWORD* cchName) {
@@ -325,6 +382,7 @@ win::LSTATUS SimRegistry::RegDeleteValueW(win::HKEY hkey, const wchar_t* name) {
     auto it = std::find_if(key->values.begin(), key->values.end(), [&](const RegValue& v) { return Fold(v.name) == f; });
     if (it == key->values.end()) return win::ERROR_FILE_NOT_FOUND;
     key->values.erase(it);
+    Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
     return win::ERROR_SUCCESS;
 }
 
@@ -337,8 +395,12 @@ win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) 
     if (base->deleted) return win::ERROR_KEY_DELETED;
     if (subKey == nullptr || *subKey == 0) {
         for (auto& [f, c] : base->children) c->MarkDeleted();
+        const bool hadChildren = !base->children.empty(), hadValues = !base->values.empty();
         base->children.clear();
         base->values.clear();
+        EndRegistrations(0);
+        if (hadChildren) Changed(base, win::REG_NOTIFY_CHANGE_NAME);
+        if (hadValues) Changed(base, win::REG_NOTIFY_CHANGE_LAST_SET);
         return win::ERROR_SUCCESS;
     }
     auto parts = SplitPath(subKey);
@@ -353,6 +415,8 @@ win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) 
     if (it == parent->children.end()) return win::ERROR_FILE_NOT_FOUND;
     it->second->MarkDeleted();
     parent->children.erase(it);
+    EndRegistrations(0);
+    Changed(parent, win::REG_NOTIFY_CHANGE_NAME);
     return win::ERROR_SUCCESS;
 }
 
@@ -361,12 +425,7 @@ win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) 
 void SimRegistry::SetRaw(std::wstring_view keyPath, std::wstring_view name, win::DWORD type, std::vector<win::BYTE> data) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     auto key = WalkPath(keyPath, true);
-    if (RegValue* v = key->FindValue(name)) {
-        v->type = type;
-        v->data = std::move(data);
-    } else {
-        key->values.push_back(RegValue{std::wstring(name), type, std::move(data)});
-    }
+    if (Store(key, name, type, std::move(data))) Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
 }
 
 void SimRegistry::SetDword(std::wstring_view keyPath, std::wstring_view name, win::DWORD value) {
@@ -397,6 +456,8 @@ void SimRegistry::DeleteKey(std::wstring_view keyPath) {
     if (it == parent->children.end()) return;
     it->second->MarkDeleted();
     parent->children.erase(it);
+    EndRegistrations(0);
+    Changed(parent, win::REG_NOTIFY_CHANGE_NAME);
 }
 
 std::optional<RegValue> SimRegistry::Value(std::wstring_view keyPath, std::wstring_view name) const {
@@ -522,7 +583,8 @@ void SimRegistry::Import(std::wstring_view regText) {
             std::lock_guard<std::recursive_mutex> lock(lock_);
             auto key = WalkPath(currentKey, true);
             std::wstring f = Fold(name);
-            std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; });
+            if (std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; }))
+                Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
         } else {
             throw std::invalid_argument("unsupported registry value type");
         }
@@ -587,6 +649,7 @@ bool SimRegistry::CloseHiveRoot(win::HKEY key) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!open_.erase(static_cast<std::uint64_t>(key))) return false;
     handles_.Close(static_cast<std::uint64_t>(key), "HKEY");
+    EndRegistrations(static_cast<std::uint64_t>(key));
     return true;
 }
 

@@ -1,6 +1,11 @@
 // A model of the Windows registry: typed values with their exact bytes, keys created on
 // demand, subkeys enumerated in case-insensitive name order and values in creation order,
-// access rights checked per handle, and keys that vanish under an open handle.
+// access rights checked per handle, keys that vanish under an open handle, and change
+// notification: a registration's event is set at the first change its filter names (values
+// set or deleted: REG_NOTIFY_CHANGE_LAST_SET; subkeys created or deleted:
+// REG_NOTIFY_CHANGE_NAME), whoever makes it, tests' set-up included. Data written identical
+// to what is stored changes nothing, as Wine has it. Closing the key, or deleting it, sets
+// the event and ends the registration. Only asynchronous registration is modelled.
 #pragma once
 
 #include <map>
@@ -13,6 +18,7 @@
 
 #include "platform/registry.h"
 #include "platform/sim/faults.h"
+#include "platform/sim/sim_sync.h"
 
 namespace sim {
 
@@ -24,7 +30,8 @@ struct RegValue {
 
 class SimRegistry : public win::Registry {
 public:
-    SimRegistry(FaultPlan& faults, HandleTable& handles);
+    // With the events that change notifications set (none: notification is refused).
+    SimRegistry(FaultPlan& faults, HandleTable& handles, SimSync* sync = nullptr);
     ~SimRegistry() override;
 
     win::LSTATUS RegOpenKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD options, win::DWORD sam,
@@ -43,6 +50,8 @@ public:
                                   win::DWORD* maxValueNameLen, win::DWORD* maxValueLen) override;
     win::LSTATUS RegDeleteValueW(win::HKEY key, const wchar_t* name) override;
     win::LSTATUS RegDeleteTreeW(win::HKEY key, const wchar_t* subKey) override;
+    win::LSTATUS RegNotifyChangeKeyValue(win::HKEY key, bool watchSubtree, win::DWORD filter, win::HANDLE event,
+                                         bool asynchronous) override;
 
     // ---- set-up and inspection for tests (full paths start with the root's name) ----
     // Imports ".reg" text: [ROOT\path] sections, "name"=dword:..., "name"="text",
@@ -57,6 +66,8 @@ public:
     std::optional<RegValue> Value(std::wstring_view keyPath, std::wstring_view name) const;
     std::optional<win::DWORD> Dword(std::wstring_view keyPath, std::wstring_view name) const;
     std::vector<std::wstring> SubKeys(std::wstring_view keyPath) const;
+    // Registrations waiting for a change.
+    int PendingNotifications() const;
     // Keys whose access is refused for writes (ERROR_ACCESS_DENIED on open or create with
     // any write right), modelling an ACL.
     void DenyWrite(std::wstring_view keyPath);
@@ -89,6 +100,12 @@ private:
     std::shared_ptr<Key> WalkPath(std::wstring_view fullPath, bool create);
     std::shared_ptr<Key> FindPath(std::wstring_view fullPath) const;
     win::HKEY NewHandle(std::shared_ptr<Key> key, win::DWORD access);
+    // Under lock_: a change of this kind happened in key; fires the registrations it concerns.
+    void Changed(const std::shared_ptr<Key>& key, win::DWORD filter);
+    // Under lock_: fires the registrations on deleted keys, and those made through handle.
+    void EndRegistrations(std::uint64_t handle);
+    // Under lock_: stores a value, telling whether anything changed.
+    bool Store(const std::shared_ptr<Key>& key, std::wstring_view name, win::DWORD type, std::vector<win::BYTE> data);
 
     FaultPlan& faults_;
     HandleTable& handles_;
@@ -96,6 +113,15 @@ private:
     std::map<std::uint64_t, std::shared_ptr<Key>> roots_;
     std::map<std::uint64_t, Open> open_;
     std::map<std::wstring, std::shared_ptr<Key>> hives_;  // by folded file name
+    SimSync* sync_;
+    struct Registration {
+        std::uint64_t handle;  // the key handle it was made through
+        std::shared_ptr<Key> key;
+        bool subtree;
+        win::DWORD filter;
+        SimSync::Ref event;
+    };
+    std::vector<Registration> registrations_;
 };
 
 }  // namespace sim

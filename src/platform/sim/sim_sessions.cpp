@@ -103,6 +103,13 @@ std::optional<SimUser> SimSessions::TokenUser(win::HANDLE token) const {
     return u->second;
 }
 
+std::vector<win::DWORD> SimSessions::SessionIds() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<win::DWORD> ids;
+    for (const auto& [id, s] : sessions_) ids.push_back(id);
+    return ids;
+}
+
 std::optional<SimSession> SimSessions::Session(win::DWORD id) const {
     std::lock_guard<std::mutex> lock(lock_);
     auto it = sessions_.find(id);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/sessions.h"
 #include "platform/sim/faults.h"
@@ -50,6 +51,7 @@ public:
     // The usual interactive case in one step: session id at the console, user logged on, active.
     void LogOn(std::wstring userName, win::DWORD id = 1);
     std::optional<SimSession> Session(win::DWORD id) const;
+    std::vector<win::DWORD> SessionIds() const;
     // Adds or replaces an account; an empty folder means the usual
     // "C:\\Users\\<name>\\AppData\\Local". Logging a user on adds an unknown account this way.
     void AddUser(std::wstring name, std::wstring localAppData = L"");

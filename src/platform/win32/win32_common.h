@@ -28,6 +28,13 @@ inline ::GUID ToGuid(const win::GUID& g) {
     return out;
 }
 inline DWORD LastErrorOr(BOOL ok) { return ok ? ERROR_SUCCESS : ::GetLastError(); }
+// The same, for calls after which a failure must never read as success: some leave no
+// last error behind.
+inline DWORD FailureOr(BOOL ok) {
+    if (ok) return ERROR_SUCCESS;
+    DWORD e = ::GetLastError();
+    return e != ERROR_SUCCESS ? e : ERROR_GEN_FAILURE;
+}
 
 // A kernel handle the backend opens for itself, closed with CloseHandle. File handles are
 // "none" at INVALID_HANDLE_VALUE, every other kind at null.

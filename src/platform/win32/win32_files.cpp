@@ -26,6 +26,20 @@ public:
         DWORD e = ::GetLastError();
         return e != ERROR_SUCCESS ? e : ERROR_FILE_NOT_FOUND;
     }
+
+    win::DWORD FindFirstChangeNotificationW(const wchar_t* path, bool watchSubtree, win::DWORD filter,
+                                            win::HANDLE* out) override {
+        HANDLE h = ::FindFirstChangeNotificationW(path, watchSubtree, filter);
+        if (h == INVALID_HANDLE_VALUE || h == nullptr) return FailureOr(FALSE);
+        *out = Wrap<win::HANDLE>(h);
+        return ERROR_SUCCESS;
+    }
+    win::DWORD FindNextChangeNotification(win::HANDLE handle) override {
+        return FailureOr(::FindNextChangeNotification(Raw<void>(handle)));
+    }
+    win::DWORD FindCloseChangeNotification(win::HANDLE handle) override {
+        return FailureOr(::FindCloseChangeNotification(Raw<void>(handle)));
+    }
 };
 
 }  // namespace

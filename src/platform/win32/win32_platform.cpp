@@ -18,6 +18,8 @@ win::Threads& Threads();
 win::Security& Security();
 win::RpcRuntime& RpcRuntime();
 win::SetupInf& SetupInf();
+win::Synchronization& Synchronization();
+win::Processes& Processes();
 
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -39,6 +41,8 @@ void InstallPlatform() {
     p.security = &Security();
     p.rpc = &RpcRuntime();
     p.setupInf = &SetupInf();
+    p.sync = &Synchronization();
+    p.processes = &Processes();
     win::SetPlatform(p);
 }
 

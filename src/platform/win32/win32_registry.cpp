@@ -16,6 +16,10 @@ inline ::HKEY Root(win::HKEY h) {
 
 class Win32Registry : public win::Registry {
 public:
+    win::LSTATUS RegNotifyChangeKeyValue(win::HKEY key, bool watchSubtree, win::DWORD filter, win::HANDLE event,
+                                         bool asynchronous) override {
+        return ::RegNotifyChangeKeyValue(Root(key), watchSubtree, filter, Raw<void>(event), asynchronous);
+    }
     win::LSTATUS RegOpenKeyExW(win::HKEY root, const wchar_t* subKey, win::DWORD options, win::DWORD sam,
                                win::HKEY* out) override {
         ::HKEY key = nullptr;

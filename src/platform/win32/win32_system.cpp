@@ -46,6 +46,23 @@ public:
         *length = n;
         return n >= size ? (error ? error : ERROR_INSUFFICIENT_BUFFER) : ERROR_SUCCESS;
     }
+    win::DWORD GetCurrentDirectoryW(win::DWORD size, wchar_t* buffer, win::DWORD* length) override {
+        // Read into a buffer of its own, so a directory that does not fit leaves the
+        // caller's untouched whatever the system writes.
+        DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+        if (needed == 0) return FailureOr(FALSE);
+        std::wstring path(needed, L'\0');
+        DWORD n = ::GetCurrentDirectoryW(needed, path.data());
+        if (n == 0) return FailureOr(FALSE);
+        if (n >= needed) return ERROR_INSUFFICIENT_BUFFER;  // it grew meanwhile
+        if (n + 1 > size) {
+            *length = n + 1;
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(buffer, path.data(), (n + 1) * sizeof(wchar_t));
+        *length = n;
+        return ERROR_SUCCESS;
+    }
     void Sleep(win::DWORD milliseconds) override { ::Sleep(milliseconds); }
     [[noreturn]] void ExitProcess(win::DWORD code) override { std::exit(static_cast<int>(code)); }
     void OutputDebugStringW(const wchar_t* text) override { ::OutputDebugStringW(text); }
