@@ -107,16 +107,17 @@ void DetectDirectoryChangeThread(CSampleService* service) {
         if (const win::HANDLE earlier = stopShown.Show(stop.get()); earlier != win::HANDLE{})
             win::Sync().SetEvent(earlier);
         Watch(stop.get(), change, changeShown);
+        // Logged before the slots clear: once they have, a stopper may let the service go.
+        TraceLog("DetectDirectoryChangeThread--");
     }
-    TraceLog("DetectDirectoryChangeThread--");
 }
 
-void StopDirectoryWatcher(CSampleService* service, bool wait) {
+void StopDirectoryWatcher(CSampleService* service, int polls) {
     const win::HANDLE stop = service->ChangeHandle[kStop].load();
     if (stop != win::HANDLE{}) win::Sync().SetEvent(stop);
     BlockRetryLoop = 1;
-    if (!wait || stop == win::HANDLE{}) return;
-    for (int poll = 0; poll < kWatcherStopPolls; ++poll) {
+    if (stop == win::HANDLE{}) return;
+    for (int poll = 0; poll < polls; ++poll) {
         win::Sys().Sleep(kWatcherStopPollMs);
         if (service->ChangeHandle[kStop].load() == win::HANDLE{}) return;
     }

@@ -2,6 +2,7 @@
 // installed or removed for the console user.
 #pragma once
 
+#include "monitors/toggle_flag.h"
 #include "platform/wintypes.h"
 
 namespace tavo {
@@ -13,17 +14,17 @@ inline constexpr int kWatchAttempts = 10;
 inline constexpr win::DWORD kWatchRetryPauseMs = 2000;
 // The packages path buffer, terminator included.
 inline constexpr std::size_t kPackagesPathChars = 256;
-// How a stopper waits for a watcher to end: this many pauses of this length.
+// How a logon waits for the previous watcher to end: this many pauses of this length.
 inline constexpr int kWatcherStopPolls = 11;
-inline constexpr win::DWORD kWatcherStopPollMs = 100;
+inline constexpr win::DWORD kWatcherStopPollMs = kStopPollMs;
 
 // Watches the console user's "Packages" folder until stopped: the service's ChangeHandle
 // slots show its stop event (0) and change notification (1) while it runs; BlockRetryLoop
 // ends its start-up attempts.
 void DetectDirectoryChangeThread(CSampleService* service);
 
-// Sets the running watcher's stop event and BlockRetryLoop; with wait, then polls until the
-// watcher has ended or the polls are spent. The logon handover, and the stop (without wait).
-void StopDirectoryWatcher(CSampleService* service, bool wait);
+// Sets the running watcher's stop event and BlockRetryLoop; then polls, at most `polls`
+// times, until the watcher has let go of the service object.
+void StopDirectoryWatcher(CSampleService* service, int polls);
 
 }  // namespace tavo

@@ -59,10 +59,12 @@ public:
         return events_[kStop] && events_[kChange];
     }
     void Close() {
-        for (win::DWORD i : {kStop, kChange}) {
-            shown_[i].Clear();  // before the handle goes, so nobody signals a closed one
-            events_[i].reset();
-        }
+        // The slots before the handles, so nobody signals a closed one; the stop slot last,
+        // since those who end the monitor wait for it.
+        shown_[kChange].Clear();
+        shown_[kStop].Clear();
+        events_[kChange].reset();
+        events_[kStop].reset();
     }
     win::HANDLE operator[](win::DWORD i) const { return events_[i].get(); }
 
@@ -116,6 +118,12 @@ void MonitorAABBChangeThread(CSampleService* service) {
         if (!events.Create()) break;
         win::Sys().Sleep(kMonitorRetryPauseMs);
     }
+}  // the slots clear here, the monitor's last touch of the service object
+
+void StopToggleFlagMonitor(CSampleService* service, int polls) {
+    if (const win::HANDLE stop = service->aabbEvents[kStop].load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
+    for (int poll = 0; poll < polls && service->aabbEvents[kStop].load() != win::HANDLE{}; ++poll)
+        win::Sys().Sleep(kStopPollMs);
 }
 
 }  // namespace tavo

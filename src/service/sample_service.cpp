@@ -131,9 +131,14 @@ bool DetectUserLogon() {
 
 CSampleService::CSampleService() { SetServiceInfo(); }
 
-// The pointing-stick monitor and the API-event thread, which the destructor ends, arrive
-// with the named events; until then there is nothing of this class's own to release.
-CSampleService::~CSampleService() = default;
+// The monitors use this object, its slots and the trace through it: they are ended before it
+// goes, or a thread woken by the stop would log through a destroyed object. The watcher
+// may be in a 2-second pause between its start-up attempts. The pointing-stick monitor and
+// the API-event thread arrive with the named events.
+CSampleService::~CSampleService() {
+    StopToggleFlagMonitor(this, kTeardownMonitorPolls);
+    StopDirectoryWatcher(this, kTeardownWatcherPolls);
+}
 
 void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
     if (consoleMode.load(std::memory_order_relaxed)) {
@@ -190,8 +195,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 void CSampleService::OnStop() {
     TraceLog("Service in OnStop++");
     WithdrawRpcInterface();
-    if (const win::HANDLE stop = aabbEvents[0].load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-    StopDirectoryWatcher(this, false);
+    StopToggleFlagMonitor(this, 0);
+    StopDirectoryWatcher(this, 0);
     ClearAllPalmSettings(palmDefaults.Load());
     ClearAllForcepadSettings(kForcepadDefaults);
     ApplySettings(1, 0);
@@ -201,7 +206,7 @@ void CSampleService::OnStop() {
 void CSampleService::OnLogon() {
     TraceLog("Service in OnLogon++");
     QueueLongRunningWork(&LaunchInputAgentLocked, this);
-    StopDirectoryWatcher(this, true);
+    StopDirectoryWatcher(this, kWatcherStopPolls);
     QueueLongRunningWork(&DetectDirectoryChangeThread, this);
     QueueLongRunningWork([](CSampleService*) { ProcessUninstallOldDriverThread(cleanupLock); }, this);
 

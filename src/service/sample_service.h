@@ -16,6 +16,9 @@ inline constexpr wchar_t kServiceDescription[] = L"Service for TAVO Pad Suite";
 // The driver key search at start: tries, and the pause after each try that fails.
 inline constexpr int kDriverKeySearchTries = 5;
 inline constexpr win::DWORD kDriverKeySearchPauseMs = 500;
+// How many 100 ms polls the destructor gives the toggle-flag monitor and the folder watcher.
+inline constexpr int kTeardownMonitorPolls = 10;
+inline constexpr int kTeardownWatcherPolls = 25;
 
 class CSampleService : public CServiceBase {
 public:

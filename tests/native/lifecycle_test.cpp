@@ -333,6 +333,21 @@ TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen
     EXPECT_EQ(machine.handles.OpenCount(), 1);
 }
 
+// A shutdown only reports the service stopped; its monitors still run when main destroys
+// the object, and must be gone before it is.
+TEST_F(LifecycleTest, TheServiceObjectEndsItsMonitorsBeforeItGoes) {
+    AliceWithCompanion();
+    Start();
+    Control(win::SERVICE_CONTROL_SHUTDOWN, 0);
+    ASSERT_EQ(machine.threads.WaitingCount(), 2);
+    service.reset();
+    EXPECT_EQ(CountLogged(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
+    EXPECT_EQ(CountLogged(L"DetectDirectoryChangeThread--\r\n"), 1);
+    EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
+    for (const char* kind : {"Event", "ChangeNotification", "HKEY"}) EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
+    WithdrawRpcInterface();  // a shutdown leaves the interface to the process's end
+}
+
 // Each occasion runs the decision pair with its own two flags. alice's stored palm level is
 // 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored
 // for her and what the pad last received tell the flags apart.

@@ -74,7 +74,7 @@ void SimSystem::Sleep(win::DWORD milliseconds) {
     }
     if (action) action(milliseconds);
     if (threads_.CurrentMode() == SimThreads::Mode::RealThreads) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds ? 1 : 0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<win::DWORD>(milliseconds, 10)));
     } else {
         threads_.RunReady();
     }

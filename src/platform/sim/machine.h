@@ -47,7 +47,7 @@ public:
     win::DWORD GetModuleFileNameW(wchar_t* buffer, win::DWORD size, win::DWORD* length) override;
     win::DWORD GetCurrentDirectoryW(win::DWORD size, wchar_t* buffer, win::DWORD* length) override;
     // Records the pause and returns without passing real time: cooperative items whose waits
-    // can complete run meanwhile; on real threads the pause is cut to a millisecond. A run
+    // can complete run meanwhile; on real threads the pause is cut to 10 ms at most. A run
     // of more pauses than any scenario makes is stopped with std::logic_error, so a loop that
     // only sleeps fails the test instead of hanging it.
     void Sleep(win::DWORD milliseconds) override;
