@@ -36,9 +36,6 @@ std::int32_t RegRead_AABB() {
     return result;
 }
 
-}  // namespace tavo
-
-namespace tavo {
 namespace {
 
 enum : win::DWORD { kStop = 0, kChange = 1 };
