@@ -154,6 +154,9 @@ TEST_F(EntryTest, DispatcherModeRunsTheServiceAndSetsItsDescriptionAndTrigger) {
     machine.scm.QueueControl(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
     machine.scm.QueueControl(win::SERVICE_CONTROL_STOP, 0);
     machine.console.Clear();
+    // Work items run as they are queued, as a pool with free threads would: none is left
+    // queued, holding its context, when the process's service object is gone.
+    machine.threads.SetMode(sim::SimThreads::Mode::Inline);
     EXPECT_EQ(Run({}), 0);
     EXPECT_EQ(Out(), L"");
     auto svc = machine.scm.Service(L"TAVOPTPService");
