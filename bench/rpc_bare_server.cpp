@@ -10,7 +10,7 @@
 #include "rpc_bare.h"
 
 // Exported by rpcrt4 but not declared in MinGW's headers.
-extern "C" RPC_STATUS RPC_ENTRY RpcServerRegisterIf3(RPC_IF_HANDLE spec, UUID* mgrType, RPC_MGR_EPV* mgrEpv,
+extern "C" RPC_STATUS RPC_ENTRY RpcServerRegisterIf3(RPC_IF_HANDLE ifHandle, UUID* mgrType, RPC_MGR_EPV* mgrEpv,
                                                      unsigned flags, unsigned maxCalls, unsigned maxRpcSize,
                                                      RPC_IF_CALLBACK_FN* callback, void* descriptor);
 

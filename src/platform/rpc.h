@@ -9,7 +9,7 @@ namespace win {
 
 using RPC_STATUS = LONG;
 
-// The interface specification the generated server stub exports, and a binding vector
+// The interface handle the generated server stub exports, and a binding vector
 // handed out by RpcServerInqBindings (release with RpcBindingVectorFree).
 enum class RPC_IF_HANDLE : std::uint64_t {};
 enum class RPC_BINDING_VECTOR : std::uint64_t {};
@@ -35,14 +35,14 @@ public:
     // Frees the vector and sets it to none.
     virtual RPC_STATUS RpcBindingVectorFree(RPC_BINDING_VECTOR* vector) = 0;
     // No object UUIDs.
-    virtual RPC_STATUS RpcEpUnregister(RPC_IF_HANDLE spec, RPC_BINDING_VECTOR vector) = 0;
-    virtual RPC_STATUS RpcEpRegisterW(RPC_IF_HANDLE spec, RPC_BINDING_VECTOR vector) = 0;
+    virtual RPC_STATUS RpcEpUnregister(RPC_IF_HANDLE ifHandle, RPC_BINDING_VECTOR vector) = 0;
+    virtual RPC_STATUS RpcEpRegisterW(RPC_IF_HANDLE ifHandle, RPC_BINDING_VECTOR vector) = 0;
     // No manager type UUID, the default manager entry points, no security callback.
-    virtual RPC_STATUS RpcServerRegisterIf3(RPC_IF_HANDLE spec, unsigned flags, unsigned maxCalls,
+    virtual RPC_STATUS RpcServerRegisterIf3(RPC_IF_HANDLE ifHandle, unsigned flags, unsigned maxCalls,
                                             unsigned maxRpcSize, const SECURITY_DESCRIPTOR* descriptor) = 0;
     virtual RPC_STATUS RpcServerListen(unsigned minThreads, unsigned maxCalls, unsigned dontWait) = 0;
     // No manager type UUID.
-    virtual RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE spec, unsigned waitForCallsToComplete) = 0;
+    virtual RPC_STATUS RpcServerUnregisterIf(RPC_IF_HANDLE ifHandle, unsigned waitForCallsToComplete) = 0;
 };
 
 inline RpcRuntime& Rpc() { return *P().rpc; }

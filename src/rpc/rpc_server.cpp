@@ -27,7 +27,7 @@ win::RPC_STATUS CleanUpStaleEndpoint() {
     win::UniqueBindingVector stale;
     const win::RPC_STATUS status = win::Rpc().RpcServerInqBindings(stale.put());
     if (stale)
-        win::Rpc().RpcEpUnregister(TouchpadInterfaceSpec(), stale.get());
+        win::Rpc().RpcEpUnregister(TouchpadInterfaceHandle(), stale.get());
     else
         TraceLog("BindingVector is nullptr\n");
     return status;
@@ -71,7 +71,7 @@ win::DWORD SecureAndServe() {
     if (status != win::ERROR_SUCCESS) return status;
     const win::SECURITY_DESCRIPTOR& descriptor = security.descriptor;
 
-    const win::RPC_IF_HANDLE spec = TouchpadInterfaceSpec();
+    const win::RPC_IF_HANDLE ifHandle = TouchpadInterfaceHandle();
     for (int attempt = 1; attempt <= kRpcEndpointAttempts; ++attempt) {
         win::RPC_STATUS result = win::Rpc().RpcServerUseProtseqEpW(
             kRpcProtocolSequence, win::RPC_C_PROTSEQ_MAX_REQS_DEFAULT, kRpcEndpoint, &descriptor);
@@ -82,7 +82,7 @@ win::DWORD SecureAndServe() {
     }
 
     status = static_cast<win::DWORD>(win::Rpc().RpcServerRegisterIf3(
-        spec, kRpcInterfaceFlags, win::RPC_C_LISTEN_MAX_CALLS_DEFAULT, 0, &descriptor));
+        ifHandle, kRpcInterfaceFlags, win::RPC_C_LISTEN_MAX_CALLS_DEFAULT, 0, &descriptor));
     if (status != win::ERROR_SUCCESS) return status;
 
     win::RPC_BINDING_VECTOR vector{};
@@ -92,7 +92,7 @@ win::DWORD SecureAndServe() {
         std::lock_guard<std::mutex> lock(server->lock);
         server->bindings = vector;
     }
-    status = static_cast<win::DWORD>(win::Rpc().RpcEpRegisterW(spec, vector));
+    status = static_cast<win::DWORD>(win::Rpc().RpcEpRegisterW(ifHandle, vector));
     if (status != win::ERROR_SUCCESS) return status;
 
     status = static_cast<win::DWORD>(win::Rpc().RpcServerListen(1, win::RPC_C_LISTEN_MAX_CALLS_DEFAULT, 0));
@@ -109,12 +109,12 @@ win::DWORD RpcServerStart() {
 }
 
 void WithdrawRpcInterface() {
-    const win::RPC_IF_HANDLE spec = TouchpadInterfaceSpec();
-    win::Rpc().RpcServerUnregisterIf(spec, 0);
+    const win::RPC_IF_HANDLE ifHandle = TouchpadInterfaceHandle();
+    win::Rpc().RpcServerUnregisterIf(ifHandle, 0);
     std::lock_guard<std::mutex> lock(server->lock);
     // A server that never got its bindings has no endpoint-map entries to remove.
     if (server->bindings != win::RPC_BINDING_VECTOR{}) {
-        win::Rpc().RpcEpUnregister(spec, server->bindings);
+        win::Rpc().RpcEpUnregister(ifHandle, server->bindings);
         win::Rpc().RpcBindingVectorFree(&server->bindings);
         server->bindings = win::RPC_BINDING_VECTOR{};
     }

@@ -16,8 +16,8 @@ inline constexpr int kRpcEndpointAttempts = 10;
 inline constexpr win::DWORD kRpcEndpointPauseMs = 1000;
 inline constexpr unsigned kRpcInterfaceFlags = win::RPC_IF_AUTOLISTEN | win::RPC_IF_ALLOW_LOCAL_ONLY;
 
-// The interface specification of the server stub this build links.
-win::RPC_IF_HANDLE TouchpadInterfaceSpec();
+// The interface handle of the server stub this build links.
+win::RPC_IF_HANDLE TouchpadInterfaceHandle();
 
 // The descriptor that secures the endpoint and the interface, with what it refers to:
 // a DACL allowing Everyone and the settings application's capability SID all access.

@@ -126,7 +126,7 @@ TEST_F(RpcServerTest, TheInterfaceIsLocalAutoListeningAndSecuredForEveryoneAndTh
 
     const auto reg = machine.rpc.Registered();
     ASSERT_TRUE(reg.has_value());
-    EXPECT_EQ(reg->spec, TouchpadInterfaceSpec());
+    EXPECT_EQ(reg->ifHandle, TouchpadInterfaceHandle());
     EXPECT_EQ(reg->flags, 0x21u);
     EXPECT_EQ(reg->maxCalls, 1234u);
     EXPECT_EQ(reg->maxRpcSize, 0u);

@@ -65,11 +65,11 @@ win::RPC_STATUS SimRpc::RpcEpRegisterW(win::RPC_IF_HANDLE, win::RPC_BINDING_VECT
     return win::RPC_S_OK;
 }
 
-win::RPC_STATUS SimRpc::RpcServerRegisterIf3(win::RPC_IF_HANDLE spec, unsigned flags, unsigned maxCalls,
+win::RPC_STATUS SimRpc::RpcServerRegisterIf3(win::RPC_IF_HANDLE ifHandle, unsigned flags, unsigned maxCalls,
                                              unsigned maxRpcSize, const win::SECURITY_DESCRIPTOR* descriptor) {
     if (auto e = faults_.Check("RpcServerRegisterIf3")) return static_cast<win::RPC_STATUS>(e);
     std::lock_guard<std::mutex> lock(lock_);
-    registered_ = Registration{spec, flags, maxCalls, maxRpcSize,
+    registered_ = Registration{ifHandle, flags, maxCalls, maxRpcSize,
                                descriptor ? *descriptor : win::SECURITY_DESCRIPTOR{}};
     return win::RPC_S_OK;
 }

@@ -23,12 +23,12 @@ public:
                                            const win::SECURITY_DESCRIPTOR* descriptor) override;
     win::RPC_STATUS RpcServerInqBindings(win::RPC_BINDING_VECTOR* vector) override;
     win::RPC_STATUS RpcBindingVectorFree(win::RPC_BINDING_VECTOR* vector) override;
-    win::RPC_STATUS RpcEpUnregister(win::RPC_IF_HANDLE spec, win::RPC_BINDING_VECTOR vector) override;
-    win::RPC_STATUS RpcEpRegisterW(win::RPC_IF_HANDLE spec, win::RPC_BINDING_VECTOR vector) override;
-    win::RPC_STATUS RpcServerRegisterIf3(win::RPC_IF_HANDLE spec, unsigned flags, unsigned maxCalls,
+    win::RPC_STATUS RpcEpUnregister(win::RPC_IF_HANDLE ifHandle, win::RPC_BINDING_VECTOR vector) override;
+    win::RPC_STATUS RpcEpRegisterW(win::RPC_IF_HANDLE ifHandle, win::RPC_BINDING_VECTOR vector) override;
+    win::RPC_STATUS RpcServerRegisterIf3(win::RPC_IF_HANDLE ifHandle, unsigned flags, unsigned maxCalls,
                                          unsigned maxRpcSize, const win::SECURITY_DESCRIPTOR* descriptor) override;
     win::RPC_STATUS RpcServerListen(unsigned minThreads, unsigned maxCalls, unsigned dontWait) override;
-    win::RPC_STATUS RpcServerUnregisterIf(win::RPC_IF_HANDLE spec, unsigned waitForCallsToComplete) override;
+    win::RPC_STATUS RpcServerUnregisterIf(win::RPC_IF_HANDLE ifHandle, unsigned waitForCallsToComplete) override;
 
     // ---- set-up ----
     // An earlier start of the server in this process left its endpoint open and its
@@ -42,7 +42,7 @@ public:
 
     // ---- inspection ----
     struct Registration {
-        win::RPC_IF_HANDLE spec;
+        win::RPC_IF_HANDLE ifHandle;
         unsigned flags;
         unsigned maxCalls;
         unsigned maxRpcSize;

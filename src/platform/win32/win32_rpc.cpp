@@ -12,7 +12,7 @@ extern "C" RPC_STATUS RPC_ENTRY RpcServerRegisterIf3(RPC_IF_HANDLE IfSpec, UUID*
 namespace win32 {
 namespace {
 
-RPC_IF_HANDLE Spec(win::RPC_IF_HANDLE h) { return Raw<void>(h); }
+RPC_IF_HANDLE IfHandle(win::RPC_IF_HANDLE h) { return Raw<void>(h); }
 RPC_BINDING_VECTOR* Vector(win::RPC_BINDING_VECTOR v) { return Raw<RPC_BINDING_VECTOR>(v); }
 void* Descriptor(const win::SECURITY_DESCRIPTOR* d) {
     return d ? const_cast<win::BYTE*>(d->opaque) : nullptr;
@@ -38,22 +38,22 @@ public:
         if (status == RPC_S_OK) *vector = win::RPC_BINDING_VECTOR{};
         return status;
     }
-    win::RPC_STATUS RpcEpUnregister(win::RPC_IF_HANDLE spec, win::RPC_BINDING_VECTOR vector) override {
-        return ::RpcEpUnregister(Spec(spec), Vector(vector), nullptr);
+    win::RPC_STATUS RpcEpUnregister(win::RPC_IF_HANDLE ifHandle, win::RPC_BINDING_VECTOR vector) override {
+        return ::RpcEpUnregister(IfHandle(ifHandle), Vector(vector), nullptr);
     }
-    win::RPC_STATUS RpcEpRegisterW(win::RPC_IF_HANDLE spec, win::RPC_BINDING_VECTOR vector) override {
-        return ::RpcEpRegisterW(Spec(spec), Vector(vector), nullptr, nullptr);
+    win::RPC_STATUS RpcEpRegisterW(win::RPC_IF_HANDLE ifHandle, win::RPC_BINDING_VECTOR vector) override {
+        return ::RpcEpRegisterW(IfHandle(ifHandle), Vector(vector), nullptr, nullptr);
     }
-    win::RPC_STATUS RpcServerRegisterIf3(win::RPC_IF_HANDLE spec, unsigned flags, unsigned maxCalls,
+    win::RPC_STATUS RpcServerRegisterIf3(win::RPC_IF_HANDLE ifHandle, unsigned flags, unsigned maxCalls,
                                          unsigned maxRpcSize, const win::SECURITY_DESCRIPTOR* descriptor) override {
-        return ::RpcServerRegisterIf3(Spec(spec), nullptr, nullptr, flags, maxCalls, maxRpcSize, nullptr,
+        return ::RpcServerRegisterIf3(IfHandle(ifHandle), nullptr, nullptr, flags, maxCalls, maxRpcSize, nullptr,
                                       Descriptor(descriptor));
     }
     win::RPC_STATUS RpcServerListen(unsigned minThreads, unsigned maxCalls, unsigned dontWait) override {
         return ::RpcServerListen(minThreads, maxCalls, dontWait);
     }
-    win::RPC_STATUS RpcServerUnregisterIf(win::RPC_IF_HANDLE spec, unsigned waitForCallsToComplete) override {
-        return ::RpcServerUnregisterIf(Spec(spec), nullptr, waitForCallsToComplete);
+    win::RPC_STATUS RpcServerUnregisterIf(win::RPC_IF_HANDLE ifHandle, unsigned waitForCallsToComplete) override {
+        return ::RpcServerUnregisterIf(IfHandle(ifHandle), nullptr, waitForCallsToComplete);
     }
 };
 

@@ -50,7 +50,7 @@ void ToWire(const tavo::ForcepadSettings& r, TAVO_FORCEPAD_SETTINGS* w) {
 }  // namespace
 
 namespace tavo {
-win::RPC_IF_HANDLE TouchpadInterfaceSpec() { return win32::Wrap<win::RPC_IF_HANDLE>(TouchpadRpcInterface_v1_0_s_ifspec); }
+win::RPC_IF_HANDLE TouchpadInterfaceHandle() { return win32::Wrap<win::RPC_IF_HANDLE>(TouchpadRpcInterface_v1_0_s_ifspec); }
 }  // namespace tavo
 
 extern "C" {

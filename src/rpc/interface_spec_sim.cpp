@@ -1,8 +1,0 @@
-// The simulated run time takes the interface specification as a plain token.
-#include "rpc/rpc_server.h"
-
-namespace tavo {
-
-win::RPC_IF_HANDLE TouchpadInterfaceSpec() { return static_cast<win::RPC_IF_HANDLE>(0x7A40); }
-
-}  // namespace tavo
