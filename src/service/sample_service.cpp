@@ -10,6 +10,7 @@
 #include "log/trace_log.h"
 #include "monitors/agent_launcher.h"
 #include "monitors/folder_watcher.h"
+#include "monitors/pst_monitor.h"
 #include "monitors/toggle_flag.h"
 #include "platform/console.h"
 #include "platform/handles.h"
@@ -20,6 +21,7 @@
 #include "platform/threads.h"
 #include "rpc/rpc_server.h"
 #include "service/win32_error.h"
+#include "settings/api_events.h"
 #include "settings/driver_defaults.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
@@ -129,9 +131,10 @@ bool DetectUserLogon() {
 
 CSampleService::CSampleService() { SetServiceInfo(); }
 
-// The pointing-stick monitor and the API-event thread, which the destructor ends, arrive
-// with the named events; until then there is nothing of this class's own to release.
-CSampleService::~CSampleService() = default;
+CSampleService::~CSampleService() {
+    EndPSTMonitor();
+    EndAPIStatusEvents();
+}
 
 void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
     if (consoleMode.load(std::memory_order_relaxed)) {
@@ -179,8 +182,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
         TraceLog("<Palm> OnStart Set Dynamic Mode Command\r\n");
     }
 
-    // The pointing-stick events with their monitor thread, then the API events with their
-    // thread, start here when they exist.
+    StartPSTMonitor();
+    StartAPIStatusEvents();
 
     TraceLog("Service in OnStart--");
 }
