@@ -55,6 +55,7 @@ struct AceEntry {
     DWORD accessMask;
     BYTE aceType;      // ACCESS_ALLOWED_ACE_TYPE is 0
     BYTE aceFlags;
+    friend bool operator==(const AceEntry&, const AceEntry&) = default;
 };
 
 class Security {
