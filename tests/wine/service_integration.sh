@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the real TavoTouchpadService.exe under Wine's service control manager in a private
 # prefix and checks what a user sees: console output, the installed service, its trace.
-# Usage: service_integration.sh path/to/TavoTouchpadService.exe
+# Usage: service_integration.sh path/to/TavoTouchpadService.exe [path/to/set-named-event.exe]
 set -uo pipefail
 
 exe_src="$(realpath "$1")"
+set_event_src="${2:+$(realpath "$2")}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$exe_src")"
 export TAVO_WINEPREFIX="$build_dir/wineprefix-integration"
@@ -72,6 +73,15 @@ expect_output "/INSTALL installs and starts" \
     $'TAVOPTPService is installed.\nTAVOPTPService is started.' "$(svc /INSTALL)"
 if wait_state RUNNING 15; then pass "the service runs under the service control manager"; else fail "service running" "state: $(state)"; fi
 svc_key='HKLM\System\CurrentControlSet\Services\TAVOPTPService'
+# Another program sets an API event; the service writes the top-zone value in force.
+settings_key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
+if [ -n "$set_event_src" ]; then
+    cp "$set_event_src" "$c_drive/set-named-event.exe"
+    TAVO_WINE_TIMEOUT=30 "$run" 'C:\set-named-event.exe' 'Global\API_3HB_Change_Status_On' >/dev/null 2>&1
+    for _ in $(seq 1 40); do [ "$(reg_value "$settings_key" UseTopZoneAsVadavAreduButtonsEnabled)" = 0x1 ] && break; sleep 0.25; done
+    expect_output "a second program's API event reaches the registry" \
+        0x1 "$(reg_value "$settings_key" UseTopZoneAsVadavAreduButtonsEnabled)"
+fi
 expect_output "the description is set at construction" "Service for TAVO Pad Suite" "$(reg_value "$svc_key" Description)"
 expect_output "the program path is stored quoted" "\"$exe\"" "$(reg_value "$svc_key" ImagePath)"
 expect_output "a second install reports that the service exists" \
