@@ -16,7 +16,7 @@ trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
 "$root/scripts/wine-service-host.sh"
 dest="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dest"
-cp build/windows/TavoTouchpadService.exe build/windows/tools/tavoctl/tavoctl.exe "$dest/"
+cp build/windows/TavoTouchpadService.exe build/windows/tools/tavoctl/tavoctl.exe build/windows/set-named-event.exe "$dest/"
 exe='C:\Program Files\TAVO\TavoTouchpadService.exe'
 ctl() { echo "> tavoctl $*"; "$run" 'C:\Program Files\TAVO\tavoctl.exe' "$@" 2>&1 | tr -d '\r' || true; }
 
@@ -41,6 +41,16 @@ echo "# Wine has no settings application: the service drops the set and the get 
 echo "# the defaults, as designed; tavoctl says why."
 ctl palm set 1 10 10 20 20
 ctl palm get
+echo "--- another program sets the named event Global\\API_3HB_Change_Status_On"
+settings_key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
+"$run" reg add "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled /t REG_DWORD /d 0 /f >/dev/null 2>&1
+echo "> before: $("$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
+"$run" 'C:\Program Files\TAVO\set-named-event.exe' 'Global\API_3HB_Change_Status_On' || true
+for _ in $(seq 1 40); do
+    "$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | grep -qi 0x1 && break
+    sleep 0.25
+done
+echo "> after:  $("$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
 echo "--- stop and remove"
 "$run" "$exe" -remove | tr -d '\r'
 echo "--- with the service gone, tavoctl says so"

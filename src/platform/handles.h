@@ -14,6 +14,7 @@
 #include "platform/security.h"
 #include "platform/sessions.h"
 #include "platform/sync.h"
+#include "platform/threads.h"
 
 namespace win {
 
@@ -64,6 +65,7 @@ inline void FreeAllocatedSid(PSID s) { Sec().FreeSid(s); }
 inline void FreeAcl(PACL a) { Sec().LocalFreeAcl(a); }
 inline void FreeBindingVector(RPC_BINDING_VECTOR v) { Rpc().RpcBindingVectorFree(&v); }
 inline void CloseEvent(HANDLE h) { Sync().CloseHandle(h); }
+inline void CloseThread(HANDLE h) { Thr().CloseThreadHandle(h); }
 inline void CloseChangeNotification(HANDLE h) { Fs().FindCloseChangeNotification(h); }
 inline void CloseProcessHandle(HANDLE h) { Proc().CloseHandle(h); }
 inline void DestroyEnvironment(ENVIRONMENT_BLOCK b) { Proc().DestroyEnvironmentBlock(b); }
@@ -84,6 +86,7 @@ using UniqueSid = Unique<PSID, &detail::FreeAllocatedSid>;
 using UniqueAcl = Unique<PACL, &detail::FreeAcl>;
 using UniqueBindingVector = Unique<RPC_BINDING_VECTOR, &detail::FreeBindingVector>;
 using UniqueEvent = Unique<HANDLE, &detail::CloseEvent>;
+using UniqueThread = Unique<HANDLE, &detail::CloseThread>;
 // Folder change notifications are "none" at INVALID_HANDLE_VALUE, as Windows reports a failure.
 using UniqueChangeNotification = Unique<HANDLE, &detail::CloseChangeNotification, INVALID_HANDLE_VALUE>;
 // Snapshots, processes, threads and tokens of the processes facet.

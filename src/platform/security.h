@@ -29,10 +29,15 @@ inline constexpr DWORD SET_ACCESS = 2;
 inline constexpr DWORD NO_INHERITANCE = 0;
 inline constexpr DWORD TRUSTEE_IS_SID = 0;
 inline constexpr DWORD TRUSTEE_IS_UNKNOWN = 0;
+inline constexpr DWORD TRUSTEE_IS_GROUP = 2;
 inline constexpr DWORD TRUSTEE_IS_WELL_KNOWN_GROUP = 5;
 // SECURITY_WORLD_SID_AUTHORITY {0,0,0,0,0,1} with SECURITY_WORLD_RID 0: Everyone, S-1-1-0.
 inline constexpr BYTE SECURITY_WORLD_SID_AUTHORITY[6] = {0, 0, 0, 0, 0, 1};
 inline constexpr DWORD SECURITY_WORLD_RID = 0;
+// SECURITY_NT_AUTHORITY {0,0,0,0,0,5}; BUILTIN\Users is S-1-5-32-545.
+inline constexpr BYTE SECURITY_NT_AUTHORITY[6] = {0, 0, 0, 0, 0, 5};
+inline constexpr DWORD SECURITY_BUILTIN_DOMAIN_RID = 32;
+inline constexpr DWORD DOMAIN_ALIAS_RID_USERS = 545;
 
 // EXPLICIT_ACCESS_W with its trustee given by SID.
 struct EXPLICIT_ACCESS_W {
@@ -50,6 +55,7 @@ struct AceEntry {
     DWORD accessMask;
     BYTE aceType;      // ACCESS_ALLOWED_ACE_TYPE is 0
     BYTE aceFlags;
+    friend bool operator==(const AceEntry&, const AceEntry&) = default;
 };
 
 class Security {

@@ -17,6 +17,13 @@ inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 inline constexpr DWORD SYNCHRONIZE = 0x00100000;
 inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
 inline constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
+inline constexpr DWORD WRITE_DAC = 0x00040000;
+inline constexpr DWORD WRITE_OWNER = 0x00080000;
+
+// SE_OBJECT_TYPE and SECURITY_INFORMATION bits of the kernel-object security calls.
+inline constexpr DWORD SE_KERNEL_OBJECT = 6;
+inline constexpr DWORD OWNER_SECURITY_INFORMATION = 0x00000001;
+inline constexpr DWORD DACL_SECURITY_INFORMATION = 0x00000004;
 
 class Synchronization {
 public:
@@ -41,6 +48,14 @@ public:
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds, DWORD* error) = 0;
     virtual DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds,
                                          DWORD* error) = 0;
+
+    // SetNamedSecurityInfoW(name, SE_KERNEL_OBJECT, securityInfo, owner, no group, dacl, no
+    // SACL) for a named event: OWNER_SECURITY_INFORMATION sets owner, DACL_SECURITY_INFORMATION
+    // sets dacl. Done as Windows does it, through a handle opened with the right the change
+    // needs (WRITE_OWNER, WRITE_DAC), so ERROR_ACCESS_DENIED when the caller lacks it and
+    // ERROR_FILE_NOT_FOUND when no event has the name. (Wine's SetNamedSecurityInfoW returns
+    // 0 on kernel objects and changes nothing; SetSecurityInfo on a handle works there.)
+    virtual DWORD SetNamedSecurityInfoW(const wchar_t* name, DWORD securityInfo, PSID owner, PACL dacl) = 0;
 };
 
 inline Synchronization& Sync() { return *P().sync; }

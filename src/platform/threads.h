@@ -24,6 +24,13 @@ public:
     // QueueUserWorkItem(function, context, flags): one run of function(context) on a pool
     // thread. On failure nothing runs and the error is returned.
     virtual DWORD QueueUserWorkItem(WorkCallback function, void* context, ULONG flags) = 0;
+
+    // CreateThread(no attributes, default stack, function, context, runs at once): a thread
+    // of its own for the life of a loop. The handle is signalled when the thread has ended,
+    // so the Synchronization waits take it; close it with CloseThreadHandle (UniqueThread).
+    // *thread is untouched on failure, and then nothing runs.
+    virtual DWORD CreateThread(WorkCallback function, void* context, HANDLE* thread) = 0;
+    virtual DWORD CloseThreadHandle(HANDLE thread) = 0;
 };
 
 inline Threads& Thr() { return *P().threads; }

@@ -11,6 +11,7 @@
 #include "log/trace_log.h"
 #include "monitors/agent_launcher.h"
 #include "monitors/folder_watcher.h"
+#include "monitors/pst_monitor.h"
 #include "monitors/toggle_flag.h"
 #include "platform/console.h"
 #include "platform/handles.h"
@@ -21,6 +22,7 @@
 #include "platform/threads.h"
 #include "rpc/rpc_server.h"
 #include "service/win32_error.h"
+#include "settings/api_events.h"
 #include "settings/driver_defaults.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
@@ -131,11 +133,12 @@ bool DetectUserLogon() {
 
 CSampleService::CSampleService() { SetServiceInfo(); }
 
-// The monitors use this object, its slots and the trace through it: they are ended before it
+// The threads use this object, its slots and the trace through it: they are ended before it
 // goes, or a thread woken by the stop would log through a destroyed object. The watcher
-// may be in a 2-second pause between its start-up attempts. The pointing-stick monitor and
-// the API-event thread arrive with the named events.
+// may be in a 2-second pause between its start-up attempts.
 CSampleService::~CSampleService() {
+    EndPSTMonitor();
+    EndAPIStatusEvents();
     StopToggleFlagMonitor(this, kTeardownMonitorPolls);
     StopDirectoryWatcher(this, kTeardownWatcherPolls);
 }
@@ -186,8 +189,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
         TraceLog("<Palm> OnStart Set Dynamic Mode Command\r\n");
     }
 
-    // The pointing-stick events with their monitor thread, then the API events with their
-    // thread, start here when they exist.
+    StartPSTMonitor();
+    StartAPIStatusEvents();
 
     TraceLog("Service in OnStart--");
 }

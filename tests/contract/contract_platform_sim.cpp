@@ -12,6 +12,8 @@ std::unique_ptr<sim::Machine> g_machine;
 void InstallPlatform() {
     g_machine = std::make_unique<sim::Machine>();
     g_machine->Install();
+    // Threads start when they are made, as on Windows, and run up to their first wait.
+    g_machine->threads.SetMode(sim::SimThreads::Mode::Inline);
     // The running program's own file exists, as it does on Windows.
     wchar_t self[win::MAX_PATH];
     win::DWORD length = 0;

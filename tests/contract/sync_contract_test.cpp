@@ -1,13 +1,16 @@
 // Events and waits, pinned down once and checked against both backends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "contract/contract_platform.h"
 #include "platform/handles.h"
 #include "platform/processes.h"
+#include "platform/security.h"
 #include "platform/sync.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -154,5 +157,81 @@ TEST_F(SyncContract, WaitsOnClosedHandlesOrBadCountsFailAtOnce) {
     EXPECT_EQ(error, ERROR_INVALID_HANDLE);
     EXPECT_EQ(Sync().SetEvent(closed), ERROR_INVALID_HANDLE);
 }
+
+}  // namespace
+
+// ---- dedicated threads and the security of named events ----------------------------------
+
+namespace {
+
+struct ThreadRun {
+    HANDLE go{};
+    std::atomic<bool> done{false};
+};
+
+void WaitForGoThenEnd(void* context) {
+    auto* run = static_cast<ThreadRun*>(context);
+    DWORD error = 0;
+    Sync().WaitForSingleObject(run->go, INFINITE, &error);
+    run->done = true;
+}
+
+
+TEST_F(SyncContract, AThreadHandleIsSignalledOnlyOnceTheFunctionHasReturned) {
+    UniqueEvent go = Event(false, false);
+    ThreadRun run;
+    run.go = go.get();
+    UniqueThread thread;
+    ASSERT_EQ(Thr().CreateThread(&WaitForGoThenEnd, &run, thread.put()), ERROR_SUCCESS);
+    DWORD error = 0;
+    EXPECT_EQ(Sync().WaitForSingleObject(thread.get(), 0, &error), WAIT_TIMEOUT) << "still waiting for go";
+    ASSERT_EQ(Sync().SetEvent(go.get()), ERROR_SUCCESS);
+    EXPECT_EQ(Sync().WaitForSingleObject(thread.get(), 5000, &error), WAIT_OBJECT_0);
+    EXPECT_TRUE(run.done.load());
+    EXPECT_EQ(Sync().WaitForSingleObject(thread.get(), 0, &error), WAIT_OBJECT_0) << "and stays signalled";
+}
+
+// The DACL of a named event, written by name: null (anyone) or two groups; a name that no
+// event has is not found.
+struct NamedDaclCase {
+    const char* name;
+    bool makeEvent;
+    bool nullDacl;
+    DWORD result;
+};
+
+class NamedEventDacl : public SyncContract, public testing::WithParamInterface<NamedDaclCase> {};
+
+TEST_P(NamedEventDacl, IsWrittenThroughTheName) {
+    const NamedDaclCase& c = GetParam();
+    const std::wstring name = Name(L"dacl");
+    UniqueEvent e;
+    if (c.makeEvent) e = Event(false, false, name.c_str());
+    UniqueSid everyone;
+    UniqueSid users;
+    const DWORD world = SECURITY_WORLD_RID;
+    const DWORD usersRids[2] = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS};
+    ASSERT_EQ(Sec().AllocateAndInitializeSid(SECURITY_WORLD_SID_AUTHORITY, 1, &world, everyone.put()), ERROR_SUCCESS);
+    ASSERT_EQ(Sec().AllocateAndInitializeSid(SECURITY_NT_AUTHORITY, 2, usersRids, users.put()), ERROR_SUCCESS);
+    const EXPLICIT_ACCESS_W entries[2] = {
+        {GENERIC_ALL, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_SID, TRUSTEE_IS_WELL_KNOWN_GROUP, everyone.get()},
+        {GENERIC_ALL, SET_ACCESS, NO_INHERITANCE, TRUSTEE_IS_SID, TRUSTEE_IS_GROUP, users.get()}};
+    UniqueAcl acl;
+    ASSERT_EQ(Sec().SetEntriesInAclW(2, entries, acl.put()), ERROR_SUCCESS);
+    EXPECT_EQ(Sync().SetNamedSecurityInfoW(name.c_str(), DACL_SECURITY_INFORMATION, PSID{}, c.nullDacl ? PACL{} : acl.get()),
+              c.result);
+    if (c.makeEvent) {
+        HANDLE other{};
+        ASSERT_EQ(Sync().OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, name.c_str(), &other), ERROR_SUCCESS)
+            << "open to everyone after the write";
+        Sync().CloseHandle(other);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generic, NamedEventDacl,
+                         testing::Values(NamedDaclCase{"EveryoneAndUsers", true, false, ERROR_SUCCESS},
+                                         NamedDaclCase{"Null", true, true, ERROR_SUCCESS},
+                                         NamedDaclCase{"NoSuchEvent", false, false, ERROR_FILE_NOT_FOUND}),
+                         [](const testing::TestParamInfo<NamedDaclCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -304,15 +304,15 @@ TEST_F(LifecycleTest, TheStartQueuesTheMonitorAfterReadingAabbAndTheLogonQueuesT
     NewService();
     service->Start(0, nullptr);
     EXPECT_EQ(service->lastAABB.load(), 0);
-    EXPECT_EQ(machine.threads.PendingCount(), 5)
-        << "the RPC work, the monitor, the launch, the watcher and the driver cleanup";
+    EXPECT_EQ(machine.threads.PendingCount(), 7) << "the RPC work, the monitor, the launch, the watcher, the driver "
+                                                    "cleanup, the pointing-stick monitor and the API-event thread";
     machine.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
     machine.threads.RunPending();
     ExpectInOrder({L"RegRead_AABB::Read AABB = 0\r\n", L"Service in OnLogon++\r\n", L"Service in OnLogon--\r\n",
                    L"Service in OnStart--\r\n", L"szCmdLine = \"C:\\Windows\\system32\\KVRInput.exe\"\r\n",
                    L"Run KVRInput, exitCode: 259\r\n", L"DetectDirectoryChangeThread++\r\n"});
     EXPECT_EQ(machine.processes.Creations().size(), 1u);
-    EXPECT_EQ(machine.threads.WaitingCount(), 2) << "the monitor and the watcher wait";
+    EXPECT_EQ(machine.threads.WaitingCount(), 4) << "the two monitors, the watcher and the API-event thread wait";
 }
 
 TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen) {
@@ -325,12 +325,15 @@ TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen
     EXPECT_EQ(Count(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
     EXPECT_EQ(Count(L"DetectDirectoryChangeThread::MultiObjectNumber = 0\r\n"), 1);
     EXPECT_EQ(BlockRetryLoop.load(), 1);
-    EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
+    EXPECT_EQ(machine.threads.UnfinishedCount(), 2) << "only the two event threads, which the object's end stops";
     for (auto* slot : {&service->aabbEvents[0], &service->aabbEvents[1], &service->ChangeHandle[0], &service->ChangeHandle[1]})
         EXPECT_EQ(slot->load(), win::HANDLE{});
-    // Only the service object's own provider registration stays until it goes.
+    // What stays until the object goes: its provider registration, the eight named events and
+    // the two event threads.
     EXPECT_EQ(machine.handles.OpenCount("REGHANDLE"), 1);
-    EXPECT_EQ(machine.handles.OpenCount(), 1);
+    EXPECT_EQ(machine.handles.OpenCount("Event"), 8);
+    EXPECT_EQ(machine.handles.OpenCount("Thread"), 2);
+    EXPECT_EQ(machine.handles.OpenCount(), 11);
 }
 
 // A shutdown only reports the service stopped; its monitors still run when main destroys
@@ -339,12 +342,13 @@ TEST_F(LifecycleTest, TheServiceObjectEndsItsMonitorsBeforeItGoes) {
     AliceWithCompanion();
     Start();
     Control(win::SERVICE_CONTROL_SHUTDOWN, 0);
-    ASSERT_EQ(machine.threads.WaitingCount(), 2);
+    ASSERT_EQ(machine.threads.WaitingCount(), 4);
     service.reset();
     EXPECT_EQ(CountLogged(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
     EXPECT_EQ(CountLogged(L"DetectDirectoryChangeThread--\r\n"), 1);
     EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
-    for (const char* kind : {"Event", "ChangeNotification", "HKEY"}) EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
+    for (const char* kind : {"Event", "ChangeNotification", "HKEY", "Thread"})
+        EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
     WithdrawRpcInterface();  // a shutdown leaves the interface to the process's end
 }
 

@@ -36,7 +36,8 @@ TEST_F(ServiceTest, MonitorWatcherLaunchesAndLifecycleOnRealThreads) {
         EXPECT_TRUE(machine.processes.Creations().empty());
     }
     ASSERT_TRUE(Eventually([&] { return machine.processes.Creations().size() == 1; }));
-    ASSERT_TRUE(Eventually([&] { return machine.threads.WaitingCount() == 2; })) << "the monitor and the watcher wait";
+    ASSERT_TRUE(Eventually([&] { return machine.threads.WaitingCount() == 4; }))
+        << "the two monitors, the watcher and the API-event thread wait";
 
     machine.registry.SetDword(kInForce, kValueAABB, 0);
     ASSERT_TRUE(Eventually([&] { return service->lastAABB.load() == 0; })) << "the monitor answered the toggle";
@@ -56,6 +57,7 @@ TEST_F(ServiceTest, MonitorWatcherLaunchesAndLifecycleOnRealThreads) {
     EXPECT_EQ(service->currentState(), win::SERVICE_STOPPED);
     EXPECT_EQ(CountLogged(L"Service in OnLogon--\r\n"), 2);
     EXPECT_EQ(machine.threads.UnfinishedCount(), 0);
+    service.reset();  // closes the named events
     for (const char* kind : {"Event", "ChangeNotification", "Snapshot", "Process", "Thread", "Token", "Environment"})
         EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
 }

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "laptops/laptops.h"
+#include "monitors/pst_monitor.h"
 #include "native/sim_fixture.h"
 #include "platform/sync.h"
 #include "rpc/rpc_server.h"
 #include "service/sample_service.h"
+#include "settings/api_events.h"
 #include "settings/settings_records.h"
 
 namespace tavo::test {
@@ -34,8 +36,9 @@ constexpr ForcepadSettings kAliceForcepad{4, 1, 75, 2, 2, 1, 0, 1, 0};
 
 class ServiceTest : public SimTest {
 protected:
-    ServiceTest() {
-        Build(machine, TouchpadLaptop(firmware));
+    using LaptopMaker = Laptop (*)(std::shared_ptr<sim::TouchpadFirmware>);
+    explicit ServiceTest(LaptopMaker laptop = &TouchpadLaptop) {
+        Build(machine, laptop(firmware));
         machine.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
     }
     ~ServiceTest() override {
@@ -55,7 +58,8 @@ protected:
     // sends: end them as a stop would, in whatever mode the pool runs, before the service goes.
     void EndMonitors() {
         for (int round = 0; round < 10000 && machine.threads.UnfinishedCount() > 0; ++round) {
-            for (auto* slot : {&service->aabbEvents[0], &service->ChangeHandle[0]})
+            for (auto* slot : {&service->aabbEvents[0], &service->ChangeHandle[0], &GetPSTUI_EnableDeviceEvnet[kPSTExitEvent],
+                               &GetAPIStatusEvent[kAPIExitEvent]})
                 if (const win::HANDLE stop = slot->load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
             BlockRetryLoop = 1;
             if (machine.threads.CurrentMode() == sim::SimThreads::Mode::RealThreads)
@@ -111,6 +115,21 @@ protected:
                 ++n;
         return n;
     }
+    // What the pointing-stick and API event threads hold while they run, so that tests of
+    // other monitors count only what those monitors hold.
+    static int EventThreadEvents() {
+        int n = 0;
+        for (const auto& slot : GetPSTUI_EnableDeviceEvnet) n += slot.load() != win::HANDLE{};
+        for (const auto& slot : GetAPIStatusEvent) n += slot.load() != win::HANDLE{};
+        return n;
+    }
+    int EventThreadsRunning() const {
+        int n = 0;
+        for (const auto* slot : {&PSTMonitorThread, &GetAPIStatusThread})
+            if (const win::HANDLE t = slot->load(); t != win::HANDLE{}) n += machine.sync.IsSignalled(t) == false;
+        return n;
+    }
+
     // The expected lines appear in this order (others may come between).
     void ExpectInOrder(const std::vector<std::wstring>& expected) const {
         const auto lines = Lines();

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the real TavoTouchpadService.exe under Wine's service control manager in a private
 # prefix and checks what a user sees: console output, the installed service, its trace.
-# Usage: service_integration.sh path/to/TavoTouchpadService.exe
+# Usage: service_integration.sh path/to/TavoTouchpadService.exe [path/to/set-named-event.exe]
 set -uo pipefail
 
 exe_src="$(realpath "$1")"
+set_event_src="${2:+$(realpath "$2")}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$exe_src")"
 prefix_name=integration
@@ -65,6 +66,22 @@ expect_output "/INSTALL installs and starts" \
     $'TAVOPTPService is installed.\nTAVOPTPService is started.' "$(svc /INSTALL)"
 if wait_state RUNNING 15; then pass "the service runs under the service control manager"; else fail "service running" "state: $(state)"; fi
 svc_key='HKLM\System\CurrentControlSet\Services\TAVOPTPService'
+# Another program sets each global API event; the service writes the value it names in force.
+settings_key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
+if [ -n "$set_event_src" ]; then
+    cp "$set_event_src" "$c_drive/set-named-event.exe"
+    # The opposite value is written first, so each row shows its own event's work.
+    for row in 'API_3HB_Change_Status_On UseTopZoneAsVadavAreduButtonsEnabled 0x1 0' \
+               'API_3HB_Change_Status_Off UseTopZoneAsVadavAreduButtonsEnabled 0x0 1' \
+               'API_Set_Forcepad_Capability_Enable ForcepadCapability 0x1 0' \
+               'API_Set_Forcepad_Capability_Disable ForcepadCapability 0x0 1'; do
+        read -r event value want before <<<"$row"
+        TAVO_WINE_TIMEOUT=30 "$run" reg add "$settings_key" /v "$value" /t REG_DWORD /d "$before" /f >/dev/null 2>&1
+        TAVO_WINE_TIMEOUT=30 "$run" 'C:\set-named-event.exe' "Global\\$event" >/dev/null 2>&1
+        for _ in $(seq 1 40); do [ "$(reg_value "$settings_key" "$value")" = "$want" ] && break; sleep 0.25; done
+        expect_output "a second program's $event reaches the registry" "$want" "$(reg_value "$settings_key" "$value")"
+    done
+fi
 expect_output "the description is set at construction" "Service for TAVO Pad Suite" "$(reg_value "$svc_key" Description)"
 expect_output "the program path is stored quoted" "\"$exe\"" "$(reg_value "$svc_key" ImagePath)"
 expect_output "a second install reports that the service exists" \

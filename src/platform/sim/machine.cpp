@@ -104,6 +104,13 @@ std::vector<win::DWORD> SimSystem::Sleeps() const {
 
 Machine::Machine() {
     threads.OnShutdown([this] { sync.WakeAll(); });
+    threads.AttachSync(&sync);
+    sync.AttachSecurity(&security, [this] {
+        const auto self = processes.Get(processes.GetCurrentProcessId());
+        if (!self || !self->token) return false;
+        auto held = self->token->privileges.find(L"SeTakeOwnershipPrivilege");
+        return held != self->token->privileges.end() && held->second;
+    });
 }
 Machine::~Machine() {
     // Items still waiting unwind while every facet is there to take back what they hold.

@@ -14,7 +14,7 @@ struct Privilege {
 };
 constexpr Privilege kPrivileges[] = {
     {L"SeCreateTokenPrivilege", 2},   {L"SeAssignPrimaryTokenPrivilege", 3}, {L"SeIncreaseQuotaPrivilege", 5},
-    {L"SeTcbPrivilege", 7},           {L"SeSecurityPrivilege", 8},           {L"SeShutdownPrivilege", 19},
+    {L"SeTcbPrivilege", 7},           {L"SeSecurityPrivilege", 8},           {L"SeTakeOwnershipPrivilege", 9},           {L"SeShutdownPrivilege", 19},
     {L"SeDebugPrivilege", 20},        {L"SeChangeNotifyPrivilege", 23},      {L"SeImpersonatePrivilege", 29},
 };
 
@@ -28,7 +28,8 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
 std::map<std::wstring, bool> SystemPrivileges() {
     return {{L"SeAssignPrimaryTokenPrivilege", false}, {L"SeIncreaseQuotaPrivilege", false},
             {L"SeTcbPrivilege", true},                 {L"SeDebugPrivilege", true},
-            {L"SeChangeNotifyPrivilege", true},        {L"SeImpersonatePrivilege", true}};
+            {L"SeChangeNotifyPrivilege", true},        {L"SeImpersonatePrivilege", true},
+            {L"SeTakeOwnershipPrivilege", false}};
 }
 
 std::wstring FileName(const std::wstring& path) {

@@ -4,6 +4,8 @@
 #include <cwctype>
 #include <stdexcept>
 
+#include "platform/processes.h"
+
 namespace sim {
 
 struct SimSync::Waitable {
@@ -11,6 +13,7 @@ struct SimSync::Waitable {
     bool manualReset = true;
     bool signalled = false;
     std::wstring name;  // folded; empty when unnamed
+    SimSync::ObjectSecurity security = SimSync::DefaultSecurity();
 };
 
 namespace {
@@ -35,6 +38,19 @@ std::wstring FoldName(std::wstring_view name) {
 
 constexpr char kEvent[] = "Event";
 
+constexpr wchar_t kLocalSystem[] = L"S-1-5-18";
+// The groups of the service's LocalSystem token as the model counts them. BUILTIN\Users is
+// among them (by Authenticated Users), so an object handed to Users keeps the owner's
+// implicit WRITE_DAC for the service; unverified against Windows.
+bool InCallerGroups(const std::wstring& sid) {
+    for (const wchar_t* g : {kLocalSystem, L"S-1-1-0", L"S-1-5-32-544", L"S-1-5-11", L"S-1-5-32-545"})
+        if (sid == g) return true;
+    return false;
+}
+
+constexpr win::DWORD kGenericAll = 0x10000000;
+constexpr win::BYTE kAccessDeniedAce = 1;
+
 }  // namespace
 
 SimSync::SimSync(FaultPlan& faults, HandleTable& handles, SimThreads& threads)
@@ -51,7 +67,18 @@ win::HANDLE SimSync::AddHandle(const Ref& object, const std::string& kind, win::
     return static_cast<win::HANDLE>(h);
 }
 
-win::DWORD SimSync::CreateEventW(const win::SECURITY_DESCRIPTOR*, bool manualReset, bool initialState,
+SimSync::ObjectSecurity SimSync::DefaultSecurity() {
+    return {kLocalSystem,
+            std::vector<win::AceEntry>{{kLocalSystem, win::EVENT_ALL_ACCESS, 0, 0},
+                                       {L"S-1-5-32-544", win::EVENT_ALL_ACCESS, 0, 0}}};
+}
+
+void SimSync::AttachSecurity(SimSecurity* security, std::function<bool()> takeOwnershipEnabled) {
+    security_ = security;
+    takeOwnershipEnabled_ = std::move(takeOwnershipEnabled);
+}
+
+win::DWORD SimSync::CreateEventW(const win::SECURITY_DESCRIPTOR* descriptor, bool manualReset, bool initialState,
                                  const wchar_t* name, win::HANDLE* out, bool* existed) {
     if (auto e = faults_.Check("CreateEventW")) return e;
     if (out == nullptr) return win::ERROR_INVALID_PARAMETER;
@@ -71,6 +98,18 @@ win::DWORD SimSync::CreateEventW(const win::SECURITY_DESCRIPTOR*, bool manualRes
     object->manualReset = manualReset;
     object->signalled = initialState;
     object->name = folded;
+    if (descriptor != nullptr) {
+        const auto d = SimSecurity::ReadDescriptor(*descriptor);
+        if (d.daclPresent) {
+            object->security.dacl.reset();
+            if (d.dacl != win::PACL{}) {
+                std::vector<win::AceEntry> entries;
+                if (!security_ || security_->GetAclEntries(d.dacl, &entries) != win::ERROR_SUCCESS)
+                    return win::ERROR_INVALID_PARAMETER;
+                object->security.dacl = std::move(entries);
+            }
+        }
+    }
     if (!folded.empty()) names_[folded] = object;
     *out = AddHandle(object, kEvent, win::EVENT_ALL_ACCESS);
     if (existed) *existed = false;
@@ -290,6 +329,76 @@ bool SimSync::NameExists(const std::wstring& name) const {
     std::lock_guard<std::mutex> lock(lock_);
     auto it = names_.find(FoldName(name));
     return it != names_.end() && !it->second.expired();
+}
+
+}  // namespace sim
+
+namespace sim {
+
+namespace {
+
+// Whether the service may use right on an object with this security, as the kernel's
+// access check decides it: the owner's implicit READ_CONTROL and WRITE_DAC first, then
+// the entries in order, the first that names a right decides it.
+bool Granted(const SimSync::ObjectSecurity& security, win::DWORD right) {
+    if ((right & (win::WRITE_DAC | win::READ_CONTROL)) == right && InCallerGroups(security.owner)) return true;
+    if (!security.dacl) return true;
+    for (const auto& ace : *security.dacl) {
+        if (!InCallerGroups(ace.sid)) continue;
+        win::DWORD mask = ace.accessMask;
+        if (mask & kGenericAll) mask |= win::EVENT_ALL_ACCESS;
+        if (!(mask & right)) continue;
+        return ace.aceType != kAccessDeniedAce;
+    }
+    return false;
+}
+
+}  // namespace
+
+win::DWORD SimSync::SetNamedSecurityInfoW(const wchar_t* name, win::DWORD securityInfo, win::PSID owner,
+                                          win::PACL dacl) {
+    if (auto e = faults_.Check("SetNamedSecurityInfoW")) return e;
+    if (name == nullptr || security_ == nullptr) return win::ERROR_INVALID_PARAMETER;
+    std::wstring ownerText;
+    std::optional<std::vector<win::AceEntry>> entries;
+    if (securityInfo & win::OWNER_SECURITY_INFORMATION) {
+        if (security_->ConvertSidToStringSidW(owner, &ownerText) != win::ERROR_SUCCESS)
+            return win::ERROR_INVALID_PARAMETER;
+    }
+    if ((securityInfo & win::DACL_SECURITY_INFORMATION) && dacl != win::PACL{}) {
+        entries.emplace();
+        if (security_->GetAclEntries(dacl, &*entries) != win::ERROR_SUCCESS) return win::ERROR_INVALID_PARAMETER;
+    }
+    const bool mayTakeOwnership = takeOwnershipEnabled_ && takeOwnershipEnabled_();
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = names_.find(FoldName(name));
+    Ref object = it == names_.end() ? nullptr : it->second.lock();
+    if (!object) return win::ERROR_FILE_NOT_FOUND;
+    if ((securityInfo & win::OWNER_SECURITY_INFORMATION) && !mayTakeOwnership &&
+        !Granted(object->security, win::WRITE_OWNER))
+        return win::ERROR_ACCESS_DENIED;
+    if ((securityInfo & win::DACL_SECURITY_INFORMATION) && !Granted(object->security, win::WRITE_DAC))
+        return win::ERROR_ACCESS_DENIED;
+    if (securityInfo & win::OWNER_SECURITY_INFORMATION) object->security.owner = ownerText;
+    if (securityInfo & win::DACL_SECURITY_INFORMATION) object->security.dacl = std::move(entries);
+    return win::ERROR_SUCCESS;
+}
+
+std::optional<SimSync::ObjectSecurity> SimSync::SecurityOf(const std::wstring& name) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = names_.find(FoldName(name));
+    Ref object = it == names_.end() ? nullptr : it->second.lock();
+    if (!object) return std::nullopt;
+    return object->security;
+}
+
+bool SimSync::SetSecurityOf(const std::wstring& name, ObjectSecurity security) {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = names_.find(FoldName(name));
+    Ref object = it == names_.end() ? nullptr : it->second.lock();
+    if (!object) return false;
+    object->security = std::move(security);
+    return true;
 }
 
 }  // namespace sim

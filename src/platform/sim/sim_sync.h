@@ -11,9 +11,14 @@
 // "WaitForMultipleObjects"). Every wait is counted, and a run of more waits than any
 // scenario needs is stopped with std::logic_error, so a loop that waits without end fails
 // the test instead of hanging it.
+//
+// Named events carry an owner and a DACL, which SetNamedSecurityInfoW changes after the
+// access check Windows makes for the caller, the service running as LocalSystem. The opens
+// (OpenEventW, CreateEventW of an existing name) do not check the DACL in this model.
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +27,7 @@
 #include <vector>
 
 #include "platform/sim/faults.h"
+#include "platform/sim/sim_security.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/sync.h"
 
@@ -44,6 +50,25 @@ public:
     win::DWORD WaitForSingleObject(win::HANDLE handle, win::DWORD milliseconds, win::DWORD* error) override;
     win::DWORD WaitForMultipleObjects(win::DWORD count, const win::HANDLE* handles, bool waitAll,
                                       win::DWORD milliseconds, win::DWORD* error) override;
+    win::DWORD SetNamedSecurityInfoW(const wchar_t* name, win::DWORD securityInfo, win::PSID owner,
+                                     win::PACL dacl) override;
+
+    // The machine hands over how SIDs and ACLs read, and whether the service's token has
+    // SeTakeOwnershipPrivilege enabled, before anything runs.
+    void AttachSecurity(SimSecurity* security, std::function<bool()> takeOwnershipEnabled);
+
+    // A kernel object's owner ("S-1-...") and DACL; no DACL entries is an empty DACL, none
+    // at all a null DACL (everyone may do anything).
+    struct ObjectSecurity {
+        std::wstring owner;
+        std::optional<std::vector<win::AceEntry>> dacl;
+    };
+    // The security of the named object; none when no object has the name.
+    std::optional<ObjectSecurity> SecurityOf(const std::wstring& name) const;
+    // Stages an object that another account made; false when no object has the name.
+    bool SetSecurityOf(const std::wstring& name, ObjectSecurity security);
+    // What an event created with default security gets: the service's account owns it.
+    static ObjectSecurity DefaultSecurity();
 
     // ---- for the other simulated facets ----
     // A new object of that handle kind, not signalled, with one handle.
@@ -91,6 +116,8 @@ private:
     std::map<std::wstring, std::weak_ptr<Waitable>> names_;
     int waits_ = 0;
     int timeOuts_ = 0;
+    SimSecurity* security_ = nullptr;
+    std::function<bool()> takeOwnershipEnabled_;
 };
 
 }  // namespace sim

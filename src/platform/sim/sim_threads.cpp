@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/sim/sim_sync.h"
+
 namespace sim {
 
 struct SimThreads::Fiber {
@@ -53,6 +55,49 @@ win::DWORD SimThreads::QueueUserWorkItem(win::WorkCallback function, void* conte
     }
     Dispatch({function, context});
     return win::ERROR_SUCCESS;
+}
+
+struct SimThreads::Dedicated {
+    win::WorkCallback function;
+    void* context;
+    SimSync* sync;
+    std::shared_ptr<SimSync::Waitable> object;
+};
+
+void SimThreads::RunDedicated(void* context) {
+    auto* run = static_cast<Dedicated*>(context);
+    struct SignalAtEnd {
+        Dedicated* run;
+        ~SignalAtEnd() { run->sync->Signal(run->object); }
+    } atEnd{run};
+    run->function(run->context);
+}
+
+void SimThreads::AttachSync(SimSync* sync) { sync_ = sync; }
+
+win::DWORD SimThreads::CreateThread(win::WorkCallback function, void* context, win::HANDLE* thread) {
+    if (auto e = faults_.Check("CreateThread")) return e;
+    if (sync_ == nullptr) throw std::logic_error("SimThreads::CreateThread before AttachSync");
+    if (thread == nullptr) return win::ERROR_INVALID_PARAMETER;
+    const win::HANDLE handle = sync_->NewWaitable("Thread", true);
+    Dedicated* run;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        dedicated_.push_back(std::make_unique<Dedicated>(Dedicated{function, context, sync_, sync_->Reference(handle, "Thread")}));
+        run = dedicated_.back().get();
+    }
+    *thread = handle;
+    Dispatch({&RunDedicated, run});
+    return win::ERROR_SUCCESS;
+}
+
+win::DWORD SimThreads::CloseThreadHandle(win::HANDLE thread) {
+    return sync_ != nullptr && sync_->CloseWaitable(thread, "Thread") ? win::ERROR_SUCCESS : win::ERROR_INVALID_HANDLE;
+}
+
+int SimThreads::ThreadsCreated() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return static_cast<int>(dedicated_.size());
 }
 
 void SimThreads::Dispatch(const Item& item) {

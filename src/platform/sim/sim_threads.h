@@ -26,6 +26,8 @@
 
 namespace sim {
 
+class SimSync;
+
 // Thrown into a parked or blocked item when the machine is torn down, so that it unwinds
 // and releases what it holds. Nothing but the scheduler catches it.
 struct ThreadCancelled {};
@@ -40,6 +42,14 @@ public:
     win::DWORD CreateThreadpoolWork(win::WorkCallback callback, void* context, win::PTP_WORK* work) override;
     void SubmitThreadpoolWork(win::PTP_WORK work) override;
     win::DWORD QueueUserWorkItem(win::WorkCallback function, void* context, win::ULONG flags) override;
+    // A dedicated thread runs in the pool's mode like a work item; its handle ("Thread") is
+    // an object of sync that is signalled when the function has returned.
+    win::DWORD CreateThread(win::WorkCallback function, void* context, win::HANDLE* thread) override;
+    win::DWORD CloseThreadHandle(win::HANDLE thread) override;
+    // The machine hands over its events and waits before anything runs.
+    void AttachSync(SimSync* sync);
+    // Dedicated threads created so far.
+    int ThreadsCreated() const;
 
     void SetMode(Mode mode);
     Mode CurrentMode() const;
@@ -88,6 +98,8 @@ private:
         void* context;
     };
     struct Fiber;
+    struct Dedicated;
+    static void RunDedicated(void* context);
     void Dispatch(const Item& item);
     void Start(const Item& item);
     void Resume(Fiber* fiber);
@@ -104,6 +116,9 @@ private:
     std::vector<std::thread> running_;
     std::vector<std::unique_ptr<Fiber>> fibers_;  // started cooperative items, in start order
     std::vector<std::function<void()>> wakers_;
+    SimSync* sync_ = nullptr;
+    // Kept until the pool goes: a deferred thread may never be started.
+    std::vector<std::unique_ptr<Dedicated>> dedicated_;
     bool shuttingDown_ = false;
     int blocked_ = 0;
     int realRunning_ = 0;

@@ -1,6 +1,8 @@
 #include "platform/sync.h"
 #include "platform/win32/win32_common.h"
 
+#include <aclapi.h>
+
 #include <vector>
 
 namespace win32 {
@@ -42,6 +44,17 @@ public:
         DWORD r = ::WaitForMultipleObjects(count, raw.data(), waitAll, milliseconds);
         if (r == WAIT_FAILED && error) *error = FailureOr(FALSE);
         return r;
+    }
+
+    win::DWORD SetNamedSecurityInfoW(const wchar_t* name, win::DWORD securityInfo, win::PSID owner,
+                                     win::PACL dacl) override {
+        DWORD access = 0;
+        if (securityInfo & OWNER_SECURITY_INFORMATION) access |= WRITE_OWNER;
+        if (securityInfo & DACL_SECURITY_INFORMATION) access |= WRITE_DAC;
+        OwnedHandle event(::OpenEventW(access, FALSE, name));
+        if (!event) return FailureOr(FALSE);
+        return ::SetSecurityInfo(event.get(), SE_KERNEL_OBJECT, securityInfo, Raw<void>(owner), nullptr,
+                                 Raw<ACL>(dacl), nullptr);
     }
 };
 

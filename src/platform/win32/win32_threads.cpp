@@ -51,6 +51,18 @@ public:
         (void)thunk.release();  // the pool thread frees it
         return ERROR_SUCCESS;
     }
+
+    win::DWORD CreateThread(win::WorkCallback function, void* context, win::HANDLE* thread) override {
+        std::unique_ptr<Thunk> thunk(new (std::nothrow) Thunk{function, context});
+        if (!thunk) return ERROR_NOT_ENOUGH_MEMORY;
+        HANDLE h = ::CreateThread(nullptr, 0, &RunQueued, thunk.get(), 0, nullptr);
+        if (h == nullptr) return FailureOr(FALSE);
+        (void)thunk.release();  // the thread frees it
+        *thread = Wrap<win::HANDLE>(h);
+        return ERROR_SUCCESS;
+    }
+
+    win::DWORD CloseThreadHandle(win::HANDLE thread) override { return FailureOr(::CloseHandle(Raw<void>(thread))); }
 };
 
 }  // namespace

@@ -1,0 +1,153 @@
+#include "monitors/pst_monitor.h"
+
+#include "common/process_state.h"
+#include "log/trace_log.h"
+#include "platform/sync.h"
+#include "platform/threads.h"
+#include "settings/api_events.h"
+#include "settings/forcepad_control.h"
+#include "settings/settings_records.h"
+#include "settings/settings_store.h"
+
+namespace tavo {
+namespace {
+
+struct PSTMonitorState {
+    std::atomic<win::HANDLE> events[kPSTEventCount]{};
+    std::atomic<win::HANDLE> thread{};
+};
+ProcessWide<PSTMonitorState> pstMonitor;
+
+void RunMonitor(void*) { (void)MonitorPSTUIChangePSTDeviceStautsFunc(nullptr); }
+
+// The UI's own event when it made one (its access is then left as the UI set it); else ours,
+// opened to every user so that the UI may set it.
+win::HANDLE OpenOrCreateUIEvent(const wchar_t* name, const char* label) {
+    win::HANDLE event{};
+    win::DWORD error = win::Sync().OpenEventW(win::EVENT_ALL_ACCESS, name, &event);
+    if (error == win::ERROR_SUCCESS) return event;
+    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] OpenEvent %s Fail, GetLastError() = 0x%.8X", label,
+             static_cast<unsigned>(error));
+    error = win::Sync().CreateEventW(nullptr, false, false, name, &event, nullptr);
+    if (error != win::ERROR_SUCCESS) {
+        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] CreateEvent %s Fail, GetLastError() = 0x%.8X", label,
+                 static_cast<unsigned>(error));
+        return win::HANDLE{};
+    }
+    GrantEventAccess(name);
+    return event;
+}
+
+// The seven values the monitor logs, in record order.
+constexpr const char* kLoggedFields[7] = {
+    "CurrentControlItem",          "HapticEnabled",         "HapticFeedbackCheckSlider",
+    "FingerDetectionForceCheckOption", "ClickForceCheckOption", "UseTopZoneAsVadavAreduButtonsEnabled",
+    "VadavAreduButtonClickForceCheckOption",
+};
+
+void HandleUIEvent(bool enable) {
+    // What SYNC_READ leaves when it cannot read: the live record rather than zeros.
+    ForcepadSettings record = liveForcepadSettings.Load();
+    SyncForcepadSettings(SYNC_READ, record);
+    const int tag = enable ? 1 : 2;
+    for (std::size_t i = 0; i < 7; ++i)
+        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] %s = %d #%d", kLoggedFields[i],
+                 static_cast<int>(Field(record, i)), tag);
+    record.CurrentControlItem = USE_TOP_ZONE_AS_VADAVAREDU_BUTTONS_SWITCH_ITEM;
+    if (enable) {
+        record.UseTopZoneAsVadavAreduButtonsEnabled =
+            (record.UseTopZoneAsVadavAreduButtonsEnabled != 0 || record.UseTopZoneAsVadavAreduButtonsPreviousManualStatus == 1)
+                ? 1
+                : 0;
+        record.UseTopZoneAsVadavAreduButtonsNotGrayOut = 1;
+    } else {
+        record.UseTopZoneAsVadavAreduButtonsEnabled = 0;
+        record.UseTopZoneAsVadavAreduButtonsNotGrayOut = 0;
+    }
+    SetForcePadFunction(record);
+    SyncForcepadSettings(SYNC_WRITE, record);
+    SyncForcepadSettings(SYNC_WRITE_LAST, record);
+}
+
+}  // namespace
+
+std::atomic<win::HANDLE> (&GetPSTUI_EnableDeviceEvnet)[kPSTEventCount] = pstMonitor->events;
+std::atomic<win::HANDLE>& PSTMonitorThread = pstMonitor->thread;
+
+void StartPSTMonitor() {
+    win::HANDLE fresh[kPSTEventCount]{};
+    fresh[0] = OpenOrCreateUIEvent(kPSTEventNames[0], "PSTUI_ENABLEDEVICE");
+    fresh[1] = OpenOrCreateUIEvent(kPSTEventNames[1], "PSTUI_DISABLEDEVICE");
+    if (const win::DWORD error =
+            win::Sync().CreateEventW(nullptr, false, false, kPSTEventNames[kPSTExitEvent], &fresh[kPSTExitEvent], nullptr);
+        error != win::ERROR_SUCCESS)
+        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] CreateEvent Exit_MonitorPSTUIChangePSTDeviceStautsFunc Fail, "
+                 "GetLastError() = 0x%.8X",
+                 static_cast<unsigned>(error));
+
+    // The earlier monitor still waits on the earlier handles: end it before they are
+    // replaced. Both exit handles reach the one named event.
+    std::atomic<win::HANDLE> exit{fresh[kPSTExitEvent] != win::HANDLE{} ? fresh[kPSTExitEvent]
+                                                                        : GetPSTUI_EnableDeviceEvnet[kPSTExitEvent].load()};
+    EndEventThread(PSTMonitorThread, exit);
+    for (int i = 0; i < kPSTEventCount; ++i) {
+        CloseEventSlot(GetPSTUI_EnableDeviceEvnet[i]);
+        GetPSTUI_EnableDeviceEvnet[i] = fresh[i];
+    }
+
+    win::HANDLE thread{};
+    if (win::Thr().CreateThread(&RunMonitor, nullptr, &thread) == win::ERROR_SUCCESS) PSTMonitorThread = thread;
+}
+
+void EndPSTMonitor() {
+    EndEventThread(PSTMonitorThread, GetPSTUI_EnableDeviceEvnet[kPSTExitEvent]);
+    for (auto& slot : GetPSTUI_EnableDeviceEvnet) CloseEventSlot(slot);
+}
+
+win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void*) {
+    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Enter ==> MonitorPSTUIChangePSTDeviceStautsFunc()");
+    for (;;) {
+        // Only the events that exist: a missing one would fail every wait.
+        win::HANDLE handles[kPSTEventCount];
+        int indexOf[kPSTEventCount];
+        win::DWORD count = 0;
+        for (int i = 0; i < kPSTEventCount; ++i) {
+            if (const win::HANDLE h = GetPSTUI_EnableDeviceEvnet[i].load(); h != win::HANDLE{}) {
+                handles[count] = h;
+                indexOf[count++] = i;
+            }
+        }
+        if (count == 0) break;
+        win::DWORD error = win::ERROR_SUCCESS;
+        const win::DWORD result = win::Sync().WaitForMultipleObjects(count, handles, false, win::INFINITE, &error);
+        if (result == win::WAIT_FAILED || result >= win::WAIT_OBJECT_0 + count) {
+            TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] End Waiting, Unknown Status");
+            if (result != win::WAIT_FAILED) continue;
+            TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Wait Fail, GetLastError() = 0x%.8X",
+                     static_cast<unsigned>(error));
+            break;
+        }
+        const win::DWORD k = result - win::WAIT_OBJECT_0;
+        switch (indexOf[k]) {
+            case 0:
+                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[0] Triggered, PST UI Enable PST");
+                win::Sync().ResetEvent(handles[k]);
+                HandleUIEvent(true);
+                break;
+            case 1:
+                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[1] Triggered, PST UI Disable PST");
+                win::Sync().ResetEvent(handles[k]);
+                HandleUIEvent(false);
+                break;
+            default:
+                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[2] Triggered, Leave this Thread");
+                win::Sync().ResetEvent(handles[k]);
+                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Exit <== MonitorPSTUIChangePSTDeviceStautsFunc()");
+                return 0;
+        }
+    }
+    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Exit <== MonitorPSTUIChangePSTDeviceStautsFunc()");
+    return 0;
+}
+
+}  // namespace tavo
