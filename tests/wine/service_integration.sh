@@ -86,9 +86,23 @@ expect_output "the description is set at construction" "Service for TAVO Pad Sui
 expect_output "the program path is stored quoted" "\"$exe\"" "$(reg_value "$svc_key" ImagePath)"
 expect_output "a second install reports that the service exists" \
     "CreateService failed w/err 0x00000431" "$(svc -Install)"
+# Two users' stored choices: the stop resets both to the defaults.
+for user in alice bob; do
+    TAVO_WINE_TIMEOUT=30 "$run" reg add "$settings_key\\$user" /v PalmCheck_Level /t REG_DWORD /d 77 /f >/dev/null 2>&1
+    TAVO_WINE_TIMEOUT=30 "$run" reg add "$settings_key\\$user" /v HapticFeedbackCheckSlider /t REG_DWORD /d 7 /f >/dev/null 2>&1
+done
 expect_output "-remove of a running service stops and removes it" \
     $'Stopping TAVOPTPService.\nTAVOPTPService is stopped.\nTAVOPTPService is removed.' "$(svc -remove)"
 if [ -z "$(state)" ]; then pass "the removed service is gone"; else fail "service gone" "state: $(state)"; fi
+for user in alice bob; do
+    level="$(reg_value "$settings_key\\$user" PalmCheck_Level)"
+    slider="$(reg_value "$settings_key\\$user" HapticFeedbackCheckSlider)"
+    if [ -n "$level" ] && [ "$level" != 0x4d ] && [ "$slider" = 0x32 ]; then
+        pass "the stop reset $user's stored settings"
+    else
+        fail "the stop reset $user's stored settings" "PalmCheck_Level=$level HapticFeedbackCheckSlider=$slider"
+    fi
+done
 
 if [ -f "$trace" ]; then
     log="$(tr -d '\r' < "$trace")"
