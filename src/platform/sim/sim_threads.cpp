@@ -80,10 +80,12 @@ win::DWORD SimThreads::CreateThread(win::WorkCallback function, void* context, w
     if (sync_ == nullptr) throw std::logic_error("SimThreads::CreateThread before AttachSync");
     if (thread == nullptr) return win::ERROR_INVALID_PARAMETER;
     const win::HANDLE handle = sync_->NewWaitable("Thread", true);
+    // Taken before the pool's lock: waits hold the sync lock while they ask the pool's mode.
+    auto reference = sync_->Reference(handle, "Thread");
     Dedicated* run;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        dedicated_.push_back(std::make_unique<Dedicated>(Dedicated{function, context, sync_, sync_->Reference(handle, "Thread")}));
+        dedicated_.push_back(std::make_unique<Dedicated>(Dedicated{function, context, sync_, std::move(reference)}));
         run = dedicated_.back().get();
     }
     *thread = handle;
