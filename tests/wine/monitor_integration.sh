@@ -111,7 +111,7 @@ if [[ "$agent_windows" == "dummy=1 "* ]]; then pass "the agent runs beside the s
 # The agent still holds 1, what it read at its start, and AABB is 1 again.
 check "the service re-applies the settings for an all-zero report" 1 1 0 inject zero 3000
 flipped "the all-zero report flips AABB to 0" "aabb dword:1 -> dword:0"
-check "a report with movement wakes nothing and re-applies nothing" 0 0 0 inject move 1000
+check "a report with movement wakes nothing and re-applies nothing" 0 0 0 inject move 500
 flipped "a report with movement leaves AABB alone" "aabb dword:0 unchanged"
 check "the next all-zero report is answered too" 1 1 1 inject zero 3000
 flipped "the next all-zero report flips AABB back to 1" "aabb dword:0 -> dword:1"
