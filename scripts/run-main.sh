@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the Windows programs, installs the service under Wine in a private
-# prefix, starts it, shows its status, stops and removes it and shows its trace; then runs
-# the same service natively on a simulated laptop (tavo-sim) to show what it does to a pad.
+# prefix with a virtual X display, starts it, shows its status and its RPC interface, runs
+# the input agent beside it and sends one toggle report, stops and removes it and shows its
+# trace; then runs the same service natively on a simulated laptop (tavo-sim) to show what
+# it does to a pad.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -12,14 +14,38 @@ cmake --build --preset windows -j "$(nproc)"
 export TAVO_WINEPREFIX="$root/build/wineprefix-main"
 export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run="$root/scripts/wine-run.sh"
-trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
+source "$root/scripts/virtual-display.sh"
+agent_pid=""
+end_wine() {
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$agent_pid" ]; then
+        kill "$agent_pid" 2>/dev/null || true
+        wait "$agent_pid" 2>/dev/null || true
+        agent_pid=""
+    fi
+    stop_virtual_display
+}
+trap end_wine EXIT
+timeout 30 wineserver -k >/dev/null 2>&1 || true  # a run that was cut short
+# The input agent creates windows: the display comes before the prefix's wineserver.
+start_virtual_display 900 || { echo "Xvfb does not start"; exit 1; }
 "$root/scripts/wine-service-host.sh"
 dest="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dest"
-cp build/windows/TavoTouchpadService.exe build/windows/tools/tavoctl/tavoctl.exe build/windows/set-named-event.exe "$dest/"
+cp build/windows/TavoTouchpadService.exe build/windows/KVRInput.exe build/windows/tools/tavoctl/tavoctl.exe \
+    build/windows/tests/agent_probe.exe build/windows/set-named-event.exe "$dest/"
 exe='C:\Program Files\TAVO\TavoTouchpadService.exe'
+trace="$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log"
+key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
 ctl() { echo "> tavoctl $*"; "$run" 'C:\Program Files\TAVO\tavoctl.exe' "$@" 2>&1 | tr -d '\r' || true; }
+aabb() { "$run" reg query "$key" /v AABB 2>/dev/null | tr -d '\r' | awk '$1 == "AABB" { print $2, $3 }' || true; }
+trace_lines() { tr -d '\r' 2>/dev/null < "$trace" | wc -l || true; }
 
+echo "--- the settings key, as the driver package leaves it"
+# The first program under the fresh wineserver starts the prefix's services, and they
+# inherit its standard error: a pipe from it would never end.
+"$run" reg add "$key" /v AABB /t REG_DWORD /d 0 /f >/dev/null 2>&1
+echo "AABB: $(aabb)"
 echo "--- install and start"
 "$run" "$exe" -install | tr -d '\r'
 # The start looks for the driver package five times, half a second apart: wait for it.
@@ -41,23 +67,43 @@ echo "# Wine has no settings application: the service drops the set and the get 
 echo "# the defaults, as designed; tavoctl says why."
 ctl palm set 1 10 10 20 20
 ctl palm get
-echo "--- another program sets the named event Global\\API_3HB_Change_Status_On"
-settings_key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
-"$run" reg add "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled /t REG_DWORD /d 0 /f >/dev/null 2>&1
-echo "> before: $("$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
-"$run" 'C:\Program Files\TAVO\set-named-event.exe' 'Global\API_3HB_Change_Status_On' || true
-for _ in $(seq 1 40); do
-    "$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | grep -qi 0x1 && break
+echo "--- the input agent beside the service, and one toggle report"
+# The service starts KVRInput.exe at a logon, which Wine never reports: started here as the
+# launcher would. It reads AABB once, at its start.
+TAVO_WINE_TIMEOUT=600 "$run" 'C:\Program Files\TAVO\KVRInput.exe' >/dev/null 2>&1 &
+agent_pid=$!
+probe() { "$run" 'C:\Program Files\TAVO\agent_probe.exe' "$@" 2>&1 | tr -d '\r' || true; }
+echo "> agent_probe wait-agent: the agent's windows, hidden, and its priority class"
+probe wait-agent 20
+echo "AABB before: $(aabb)"
+seen="$(trace_lines)"
+echo "> agent_probe inject zero: an all-zero mouse report (a zero relative move) through SendInput"
+probe inject zero 3000
+# The monitor wakes within milliseconds; the re-application ends with ForcePadControl.
+for _ in $(seq 1 20); do
+    tr -d '\r' < "$trace" | tail -n +$((seen + 1)) | grep -xF "4: Exit <== ForcePadControl" >/dev/null && break
     sleep 0.25
 done
-echo "> after:  $("$run" reg query "$settings_key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
+echo "AABB after: $(aabb)"
+echo "# The service's trace answering it: the monitor wakes (wait result 1), reads the new AABB"
+echo "# and pushes the palm-check and forcepad settings again (nothing reaches a pad: Wine has none)."
+tr -d '\r' < "$trace" | tail -n +$((seen + 1))
+echo "--- another program sets the named event Global\\API_3HB_Change_Status_On"
+"$run" reg add "$key" /v UseTopZoneAsVadavAreduButtonsEnabled /t REG_DWORD /d 0 /f >/dev/null 2>&1
+echo "> before: $("$run" reg query "$key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
+"$run" 'C:\Program Files\TAVO\set-named-event.exe' 'Global\API_3HB_Change_Status_On' || true
+for _ in $(seq 1 40); do
+    "$run" reg query "$key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | grep -qi 0x1 && break
+    sleep 0.25
+done
+echo "> after:  $("$run" reg query "$key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
 echo "--- stop and remove"
 "$run" "$exe" -remove | tr -d '\r'
 echo "--- with the service gone, tavoctl says so"
 ctl status
 echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
-tr -d '\r' < "$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log" || echo "(no trace file)"
-timeout 30 wineserver -k >/dev/null 2>&1 || true
+tr -d '\r' < "$trace" || echo "(no trace file)"
+end_wine
 
 # Wine has no touchpad, no console session state and no session or power notifications:
 # the rest of the lifecycle is shown on a simulated laptop, with the same service code.

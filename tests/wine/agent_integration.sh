@@ -12,24 +12,18 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="$(dirname "$agent_src")"
 prefix_name=agent
 source "$here/lib.sh"
-export TAVO_WINE_KEEP_DISPLAY=1  # the agent and the probe create windows
+source "$here/../../scripts/virtual-display.sh"  # the agent and the probe create windows
 
 expect() {  # name, expected, actual
     if [ "$3" == "$2" ]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi
 }
 
-xvfb_pid=""
 agent_pid=""
-display_file="$(mktemp)"
 end_wine() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
 cleanup() {
     [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null
     end_wine
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
-    rm -f "$display_file"
+    stop_virtual_display
 }
 trap cleanup EXIT
 
@@ -44,18 +38,11 @@ else
 fi
 
 # ---- an X server, then the prefix and its persistent server ----
-# Wine creates no window without a display, and its desktop process keeps the one it was
-# started with: the display comes first. -displayfd lets Xvfb pick a free display.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-if [ ! -s "$display_file" ]; then
+end_wine
+if ! start_virtual_display 600; then
     fail "Xvfb starts"
     exit 1
 fi
-export DISPLAY=":$(head -n1 "$display_file")"
-
-end_wine
 rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
 "$here/../../scripts/wine-service-host.sh"
 
