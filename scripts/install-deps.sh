@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev
+# binutils: the fault sweep names code paths with addr2line.
+packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb libssl-dev)
 missing=()
 for p in "${packages[@]}"; do

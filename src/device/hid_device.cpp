@@ -120,8 +120,9 @@ int ScanTavoHidDevice(TavoTouchpad* touchpad) {
         wchar_t paths[kHidMaxDevices][kHidIdChars];
         wchar_t hardwareIds[kHidMaxDevices][kHidIdChars];
     };
-    // 128 KiB: too much for a thread-pool stack.
-    auto tables = std::make_unique<Tables>();  // value-initialised: all zero
+    // 128 KiB: too much for a thread-pool stack. Only the first `count` entries are ever
+    // written and read, so the rest is left as allocated rather than zeroed on every scan.
+    auto tables = std::make_unique_for_overwrite<Tables>();
     int count = 0;
     int selected = -1;
 

@@ -218,14 +218,17 @@ int ForcePadControl(ForcepadSettings& record, int sessionEnding, int fromInForce
         if (sessionEnding != 0) {
             SetForcePadFunction(kForcepadDefaults);
         } else {
-            SyncForcepadSettings(SYNC_READ, record);
+            bool read = false;
+            SyncForcepadSettings(SYNC_READ, record, &read);
             int customFlag = 0;
             ReadCustomPalmRejection(&customFlag);
 
             ForcepadSettings inUse = record;
             if (!UserRecordValid(record)) {
                 ForcepadSettings defaults = kForcepadDefaults;
-                SyncForcepadSettings(SYNC_WRITE, defaults);
+                // Only what was read from the user's key may be judged for the user: a record
+                // that the read left as it was holds someone else's values.
+                if (read) SyncForcepadSettings(SYNC_WRITE, defaults);
                 inUse = kForcepadDefaults;
             }
             SyncForcepadSettings(SYNC_WRITE_LAST, inUse);
@@ -238,13 +241,14 @@ int ForcePadControl(ForcepadSettings& record, int sessionEnding, int fromInForce
         }
         forcepadSendCommand.store(1);
     } else {
-        SyncForcepadSettings(SYNC_READ, record);
+        bool read = false;
+        SyncForcepadSettings(SYNC_READ, record, &read);
         TraceLog("<ForcePadControl> Read HapticFeedbackCheckSlider = %d\r\n", record.HapticFeedbackCheckSlider);
         const bool dynamic = SupportDynamicModeCommand.load() == 1;
         if (dynamic) {
             if (record.HapticFeedbackCheckSlider == kNotStored) {
                 ForcepadSettings defaults = kForcepadDynamicModeDefaults;
-                SyncForcepadSettings(SYNC_WRITE, defaults);
+                if (read) SyncForcepadSettings(SYNC_WRITE, defaults);
                 record = kForcepadDynamicModeDefaults;
             }
         } else {

@@ -62,13 +62,16 @@ int PalmControl(PalmSettings& record, int sessionEnding, int fromInForce) {
     if (uwpInstall != 0 && swcInstall != 0) {
         TraceLog("<Palm> Set UI Mode Command\r\n");
         if (sessionEnding == 0) {
-            SyncTouchpadSettings(SYNC_READ, record);
+            bool read = false;
+            SyncTouchpadSettings(SYNC_READ, record, &read);
             int customFlag = 0;
             ReadCustomPalmRejection(&customFlag);
             PalmSettings inForce = record;
             if (!UserLevelValid(record.level, customFlag)) {
                 inForce = palmDefaults.Load();
-                SyncTouchpadSettings(SYNC_WRITE, inForce);
+                // Only what was read from the user's key may be judged for the user: a record
+                // that the read left as it was holds someone else's values.
+                if (read) SyncTouchpadSettings(SYNC_WRITE, inForce);
             }
             SyncTouchpadSettings(SYNC_WRITE_LAST, inForce);
         }
@@ -76,13 +79,14 @@ int PalmControl(PalmSettings& record, int sessionEnding, int fromInForce) {
         return 1;
     }
 
-    SyncTouchpadSettings(SYNC_READ, record);
+    bool read = false;
+    SyncTouchpadSettings(SYNC_READ, record, &read);
     TraceLog("<Palm> Read PalmCheckOption = %d\r\n", static_cast<int>(record.level));
     const bool dynamic = SupportDynamicModeCommand.load() == 1;
     if (dynamic) {
         if (record.level != kDynamicPalmSettings.level) {
             PalmSettings dynamicRecord = kDynamicPalmSettings;
-            SyncTouchpadSettings(SYNC_WRITE, dynamicRecord);
+            if (read) SyncTouchpadSettings(SYNC_WRITE, dynamicRecord);
             record = kDynamicPalmSettings;
         }
     } else {

@@ -121,12 +121,14 @@ win::LSTATUS Transfer(int mode, const std::wstring& path, const SyncTexts& texts
 }
 
 template <typename Access>
-int SyncPalm(int mode, Access& access) {
+int SyncPalm(int mode, Access& access, bool* transferred) {
+    if (transferred) *transferred = false;
     std::wstring path;
     if (!SettingsPath(mode, kPalmTexts, &path)) return 0;
     TraceLog(kPalmTexts.pathLine, SyncModeName(mode), path.c_str());
     if (Transfer<PalmSettings>(mode, path, kPalmTexts, access) != static_cast<win::LSTATUS>(win::ERROR_SUCCESS))
         return IsUserMode(mode) ? 1 : 0;
+    if (transferred) *transferred = true;
     const std::int32_t level = access.Get(0);
     TraceLog("Palm Check Option = %s(%d); Up=%d, Down=%d, Left=%d, Right=%d\n", PalmLevelName(level), level,
              access.Get(1), access.Get(2), access.Get(3), access.Get(4));
@@ -134,7 +136,8 @@ int SyncPalm(int mode, Access& access) {
 }
 
 template <typename Access>
-int SyncForcepad(int mode, Access& access) {
+int SyncForcepad(int mode, Access& access, bool* transferred) {
+    if (transferred) *transferred = false;
     TraceLog("Enter ==> SyncForcepadSettings\n");
     std::wstring path;
     if (!SettingsPath(mode, kForcepadTexts, &path)) return 0;
@@ -143,23 +146,26 @@ int SyncForcepad(int mode, Access& access) {
         Transfer<ForcepadSettings>(mode, path, kForcepadTexts, access) == static_cast<win::LSTATUS>(win::ERROR_SUCCESS);
     TraceLog("Exit <== SyncForcepadSettings\n");
     if (!opened) return IsUserMode(mode) ? 1 : 0;
+    if (transferred) *transferred = true;
     return 1;
 }
 
 }  // namespace
 
-int SyncTouchpadSettings(int mode, PalmSettings& record) {
+int SyncTouchpadSettings(int mode, PalmSettings& record, bool* transferred) {
     PlainAccess<PalmSettings> access{record};
-    return SyncPalm(mode, access);
+    return SyncPalm(mode, access, transferred);
 }
 
-int SyncForcepadSettings(int mode, ForcepadSettings& record) {
+int SyncForcepadSettings(int mode, ForcepadSettings& record, bool* transferred) {
     PlainAccess<ForcepadSettings> access{record};
-    return SyncForcepad(mode, access);
+    return SyncForcepad(mode, access, transferred);
 }
 
-int SyncTouchpadSettings(int mode, SharedRecord<PalmSettings>& record) { return SyncPalm(mode, record); }
+int SyncTouchpadSettings(int mode, SharedRecord<PalmSettings>& record) { return SyncPalm(mode, record, nullptr); }
 
-int SyncForcepadSettings(int mode, SharedRecord<ForcepadSettings>& record) { return SyncForcepad(mode, record); }
+int SyncForcepadSettings(int mode, SharedRecord<ForcepadSettings>& record) {
+    return SyncForcepad(mode, record, nullptr);
+}
 
 }  // namespace tavo

@@ -30,9 +30,11 @@ const char* PalmLevelName(std::int32_t level);
 // Both return 1 when the mode was carried out, or when a user's key could not be opened;
 // 0 when there is no usable user name (user modes) or an in-force key could not be opened.
 // Any other mode opens the key and does nothing else. A missing or non-DWORD value reads
-// as -1. A failed open leaves the record unchanged.
-int SyncTouchpadSettings(int mode, PalmSettings& record);
-int SyncForcepadSettings(int mode, ForcepadSettings& record);
+// as -1. A failed open leaves the record unchanged. *transferred, when asked for, tells
+// whether the key was opened and the values read or written: the result cannot tell a
+// user's key that did not open.
+int SyncTouchpadSettings(int mode, PalmSettings& record, bool* transferred = nullptr);
+int SyncForcepadSettings(int mode, ForcepadSettings& record, bool* transferred = nullptr);
 
 // The same on a record shared between threads; read modes store the values one by one.
 int SyncTouchpadSettings(int mode, SharedRecord<PalmSettings>& record);

@@ -347,6 +347,48 @@ TEST_F(ForcepadControlTest, AnyInvalidStoredFieldPutsTheDefaultsInForceAndStores
     }
 }
 
+// A user's key that could not be read is never rewritten: the record the read left as it
+// was holds the live values (here the values in force, loaded while nobody was logged on),
+// not the user's.
+TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
+    BuildLaptop(false, 1);
+    CompanionInstalled();
+    struct Case {
+        const char* what;
+        bool companion;
+        const char* failing;
+        int nth;  // the use that reads alice's key
+        win::DWORD error;
+        ForcepadSettings inForce;
+    } cases[] = {
+        {"UI mode, no user name", true, "WTSQuerySessionInformationW", 1, win::ERROR_FILE_NOT_FOUND,
+         kForcepadDefaults},
+        // The first create opens the values in force for the palm level.
+        {"UI mode, key refused", true, "RegCreateKeyExW", 2, win::ERROR_ACCESS_DENIED, kForcepadDefaults},
+        {"non-UI mode, no user name", false, "WTSQuerySessionInformationW", 1, win::ERROR_FILE_NOT_FOUND,
+         kForcepadDynamicModeDefaults},
+        {"non-UI mode, key refused", false, "RegCreateKeyExW", 2, win::ERROR_ACCESS_DENIED,
+         kForcepadDynamicModeDefaults},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.companion) {
+            InstallCompanion(machine, L"alice");
+        } else {
+            RemoveCompanionFolder();
+        }
+        Store(kAlice, kAliceChoice);
+        machine.faults.Fail(c.failing, c.error, c.nth);
+        // Invalid for a user (click force 3), and nothing stored for the slider.
+        ForcepadSettings record{7, 0, -1, 1, 3, 0, 1, 0, 1};
+
+        ForcePadControl(record, 0, 0);
+        EXPECT_EQ(Stored(kAlice), kAliceChoice);
+        EXPECT_EQ(Stored(kInForce), c.inForce);
+        machine.faults.Clear();
+    }
+}
+
 TEST_F(ForcepadControlTest, ValuesWithinTheLimitsAreKeptEvenWhenTheDeviceKnowsNoSuchLevel) {
     BuildLaptop(false, 1);
     CompanionInstalled();

@@ -232,6 +232,40 @@ TEST_F(PalmControlTest, FromInForceWithTheKeyUnreadableTheLastLevelPutInForceDec
     EXPECT_FALSE(Has(L"SyncTouchpadSettings::Read Registry\r\n"));
 }
 
+// A user's key that could not be read is never rewritten: the record the read left as it
+// was holds the live values, not the user's, so nothing about the user's choice is known.
+TEST_F(PalmControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
+    struct Case {
+        const char* what;
+        bool companion;
+        const char* failing;  // fails at its first use: the read of alice's key
+        win::DWORD error;
+        PalmSettings inForce;  // what the decision puts there instead
+    } cases[] = {
+        {"UI mode, no user name", true, "WTSQuerySessionInformationW", win::ERROR_FILE_NOT_FOUND, {2, 0, 0, 0, 0}},
+        {"UI mode, key refused", true, "RegCreateKeyExW", win::ERROR_ACCESS_DENIED, {2, 0, 0, 0, 0}},
+        {"non-UI mode, no user name", false, "WTSQuerySessionInformationW", win::ERROR_FILE_NOT_FOUND,
+         kDynamicPalmSettings},
+        {"non-UI mode, key refused", false, "RegCreateKeyExW", win::ERROR_ACCESS_DENIED, kDynamicPalmSettings},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CompanionLaptop();
+        if (!c.companion) machine.files.Remove(CompanionPackageFolder(L"alice"));
+        const PalmSettings mine{3, 11, 22, 33, 44};
+        Store(kAlice, mine);
+        machine.faults.Fail(c.failing, c.error, 1);
+        PalmSettings record{7, 1, 1, 1, 1};  // the live record: no level alice could choose
+
+        PalmControl(record, 0, 0);
+        EXPECT_EQ(UserStore(L"alice"), mine);
+        EXPECT_EQ(InForce(), c.inForce);
+        machine.faults.Clear();
+        ResetProcessState();
+        RecordTrace();
+    }
+}
+
 // ---- the custom-level switch and the component result -----------------------------------
 
 TEST_F(PalmControlTest, CustomSwitchIsExactlyADwordOfOne) {

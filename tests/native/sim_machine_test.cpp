@@ -2,6 +2,11 @@
 // reach (Wine has no equivalent to compare with, or the case needs a set-up hook).
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/handles.h"
 #include "platform/sim/machine.h"
 
@@ -103,6 +108,68 @@ TEST(SimFaults, NthUseFailsOnce) {
     m.registry.RegCloseKey(k);
     EXPECT_EQ(m.faults.Uses("RegOpenKeyExW"), 3);
     EXPECT_EQ(m.handles.OpenCount("HKEY"), 0);
+}
+
+// The hook sees each use as it is made, counted from the machine's start, and its error
+// wins over the rules; the rules still count the uses the hook failed.
+TEST(SimFaults, TheHookSeesEveryUseAndCanFailIt) {
+    sim::Machine m;
+    std::vector<std::pair<std::string, int>> seen;
+    m.faults.SetHook([&](std::string_view call, int use) -> win::DWORD {
+        seen.emplace_back(call, use);
+        return use == 2 ? win::ERROR_ACCESS_DENIED : 0;
+    });
+    m.faults.Fail("RegOpenKeyExW", win::ERROR_FILE_NOT_FOUND, 3);
+    std::vector<win::LSTATUS> results;
+    for (int i = 0; i < 4; ++i) {
+        win::HKEY k{};
+        results.push_back(m.registry.RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, L"", 0, win::KEY_READ, &k));
+        if (results.back() == 0) m.registry.RegCloseKey(k);
+    }
+    m.faults.SetHook(nullptr);
+    EXPECT_EQ(results, (std::vector<win::LSTATUS>{0, 5, 2, 0}));
+    const std::vector<std::pair<std::string, int>> opens{
+        {"RegOpenKeyExW", 1}, {"RegOpenKeyExW", 2}, {"RegOpenKeyExW", 3}, {"RegOpenKeyExW", 4}};
+    std::vector<std::pair<std::string, int>> seenOpens;
+    for (const auto& s : seen)
+        if (s.first == "RegOpenKeyExW") seenOpens.push_back(s);
+    EXPECT_EQ(seenOpens, opens);
+    EXPECT_EQ(seen.size(), 6u) << "and the two closes";
+}
+
+// Every value has one place, folded: under its root, or under its hive file whether the
+// file is mounted or not; the write hook names the same places for stores (identical data
+// included), deletions and values that go with their key.
+TEST(SimRegistry, SnapshotsAndTheWriteHookNameEachValueByOnePlace) {
+    sim::Machine m;
+    std::vector<std::pair<std::wstring, std::optional<win::DWORD>>> writes;
+    m.registry.SetWriteHook([&](const std::wstring& place, const std::optional<sim::RegValue>& v) {
+        writes.emplace_back(place, v ? std::optional<win::DWORD>(v->data.at(0)) : std::nullopt);
+    });
+    m.registry.SetDword(L"HKLM\\Software\\T\\Sub", L"Gone", 1);
+    m.registry.SetDword(L"HKLM\\Software\\T", L"Kept", 2);
+    m.registry.SetDword(L"HKLM\\Software\\T", L"kept", 2);
+    m.registry.ImportHive(L"C:\\Users\\a\\NTUSER.DAT", L"[HKEY_CURRENT_USER\\Software]\n\"H\"=dword:3\n");
+    ASSERT_TRUE(m.registry.LoadHive(L"HKU\\S-1", L"C:\\Users\\a\\NTUSER.DAT"));
+    win::HKEY t{};
+    ASSERT_EQ(m.registry.RegOpenKeyExW(win::HKEY_LOCAL_MACHINE, L"Software\\T", 0, win::KEY_ALL_ACCESS, &t), 0);
+    EXPECT_EQ(m.registry.RegDeleteTreeW(t, L"Sub"), 0);
+    m.registry.RegCloseKey(t);
+    const std::wstring hive = L"HIVE:C:\\USERS\\A\\NTUSER.DAT\\SOFTWARE:H";
+    const auto mounted = m.registry.Snapshot();
+    ASSERT_TRUE(m.registry.UnloadHive(L"HKU\\S-1"));
+    const auto unmounted = m.registry.Snapshot();
+    m.registry.SetWriteHook(nullptr);
+
+    const std::wstring t0 = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\T";
+    using W = std::pair<std::wstring, std::optional<win::DWORD>>;
+    EXPECT_EQ(writes, (std::vector<W>{{t0 + L"\\SUB:GONE", 1}, {t0 + L":KEPT", 2}, {t0 + L":KEPT", 2},
+                                      {hive, 3}, {t0 + L"\\SUB:GONE", std::nullopt}}));
+    for (const auto* s : {&mounted, &unmounted}) {
+        std::vector<std::wstring> places;
+        for (const auto& [p, v] : *s) places.push_back(p);
+        EXPECT_EQ(places, (std::vector<std::wstring>{hive, t0 + L":KEPT"}));
+    }
 }
 
 }  // namespace

@@ -17,16 +17,35 @@ void FaultPlan::Clear() {
     rules_.clear();
 }
 
-win::DWORD FaultPlan::Check(const std::string& call) {
+void FaultPlan::SetHook(Hook hook) {
     std::lock_guard<std::mutex> lock(lock_);
-    ++uses_[call];
-    auto it = rules_.find(call);
-    if (it == rules_.end()) return 0;
-    Rule& rule = it->second;
-    ++rule.usesSinceSet;
-    if (rule.times > 0) return rule.usesSinceSet <= rule.times ? rule.error : 0;
-    if (rule.nth == 0 || rule.usesSinceSet == rule.nth) return rule.error;
-    return 0;
+    hook_ = hook ? std::make_shared<const Hook>(std::move(hook)) : nullptr;
+}
+
+win::DWORD FaultPlan::Check(std::string_view call) {
+    std::shared_ptr<const Hook> hook;
+    int use;
+    win::DWORD ruled = 0;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        auto used = uses_.find(call);
+        if (used == uses_.end()) used = uses_.emplace(std::string(call), 0).first;
+        use = ++used->second;
+        hook = hook_;
+        if (auto it = rules_.find(call); it != rules_.end()) {
+            Rule& rule = it->second;
+            ++rule.usesSinceSet;
+            if (rule.times > 0) {
+                if (rule.usesSinceSet <= rule.times) ruled = rule.error;
+            } else if (rule.nth == 0 || rule.usesSinceSet == rule.nth) {
+                ruled = rule.error;
+            }
+        }
+    }
+    // Outside the lock: the hook may act on the machine (unplug a device, read the registry).
+    if (hook)
+        if (const win::DWORD e = (*hook)(call, use)) return e;
+    return ruled;
 }
 
 int FaultPlan::Uses(const std::string& call) const {
@@ -68,6 +87,13 @@ int HandleTable::OpenCount(const std::string& kind) const {
 int HandleTable::OpenCount() const {
     std::lock_guard<std::mutex> lock(lock_);
     return static_cast<int>(open_.size());
+}
+
+std::map<std::string, int> HandleTable::OpenByKind() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::map<std::string, int> out;
+    for (const auto& [h, k] : open_) ++out[k];
+    return out;
 }
 
 }  // namespace sim

@@ -1,9 +1,12 @@
 // Fault injection and handle accounting shared by every simulated facet.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/wintypes.h"
 
@@ -18,8 +21,14 @@ public:
     void FailNext(const std::string& call, win::DWORD error, int times);
     void Clear();
     // Called by each simulated facet on entry; returns the error to fail with, or 0.
-    win::DWORD Check(const std::string& call);
+    win::DWORD Check(std::string_view call);
     int Uses(const std::string& call) const;
+
+    // Sees every call as it is made, on the calling thread and before the call acts, with
+    // its use count (1: the first use since the machine was built); a non-zero result fails
+    // the call with that error, ahead of the rules above. Set it before any thread runs.
+    using Hook = std::function<win::DWORD(std::string_view call, int use)>;
+    void SetHook(Hook hook);
 
 private:
     struct Rule {
@@ -29,8 +38,10 @@ private:
         int times = 0;  // FailNext: this many uses from now on
     };
     mutable std::mutex lock_;
-    std::map<std::string, Rule> rules_;
-    std::map<std::string, int> uses_;
+    // Looked up by the caller's literal without building a string: Check runs on every call.
+    std::map<std::string, Rule, std::less<>> rules_;
+    std::map<std::string, int, std::less<>> uses_;
+    std::shared_ptr<const Hook> hook_;
 };
 
 // Counts what is open, per kind, so tests can check that every path releases.
@@ -42,6 +53,8 @@ public:
     bool IsOpen(std::uint64_t handle, const std::string& kind) const;
     int OpenCount(const std::string& kind) const;
     int OpenCount() const;
+    // How many are open of each kind that has any open.
+    std::map<std::string, int> OpenByKind() const;
 
 private:
     mutable std::mutex lock_;

@@ -16,6 +16,15 @@ std::wstring Fold(std::wstring_view s) {
     return out;
 }
 
+// Names compared as the registry compares them, without building folded copies: lookups
+// run on every query.
+bool SameName(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i]))) return false;
+    return true;
+}
+
 constexpr win::DWORD kWriteRights = win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY;
 
 std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
@@ -34,6 +43,7 @@ std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
 
 struct SimRegistry::Key {
     std::wstring name;
+    std::weak_ptr<Key> parent;  // none for a root and for a hive file's top key
     std::map<std::wstring, std::shared_ptr<Key>> children;  // by folded name: Windows' order
     std::vector<RegValue> values;                           // creation order
     bool deleted = false;
@@ -41,9 +51,8 @@ struct SimRegistry::Key {
     bool mountedHive = false;  // the root of a hive file that is mounted somewhere
 
     RegValue* FindValue(std::wstring_view n) {
-        std::wstring f = Fold(n);
         for (auto& v : values)
-            if (Fold(v.name) == f) return &v;
+            if (SameName(v.name, n)) return &v;
         return nullptr;
     }
     void MarkDeleted() {
@@ -88,6 +97,7 @@ std::shared_ptr<SimRegistry::Key> SimRegistry::Walk(std::shared_ptr<Key> from, s
             if (!create) return nullptr;
             auto child = std::make_shared<Key>();
             child->name = std::wstring(part);
+            child->parent = from;
             child->denyWrite = false;
             from->children[folded] = child;
             Changed(from, win::REG_NOTIFY_CHANGE_NAME);
@@ -244,6 +254,7 @@ win::LSTATUS SimRegistry::RegSetValueExW(win::HKEY hkey, const wchar_t* name, wi
 
 bool SimRegistry::Store(const std::shared_ptr<Key>& key, std::wstring_view name, win::DWORD type,
                         std::vector<win::BYTE> data) {
+    if (writeHook_) writeHook_(PlaceOf(*key) + L":" + Fold(name), RegValue{std::wstring(name), type, data});
     if (RegValue* v = key->FindValue(name)) {
         if (v->type == type && v->data == data) return false;
         v->type = type;
@@ -378,9 +389,10 @@ win::LSTATUS SimRegistry::RegDeleteValueW(win::HKEY hkey, const wchar_t* name) {
     if (!key) return win::ERROR_INVALID_HANDLE;
     if (key->deleted) return win::ERROR_KEY_DELETED;
     if (!(access & win::KEY_SET_VALUE)) return win::ERROR_ACCESS_DENIED;
-    std::wstring f = Fold(name ? name : L"");
-    auto it = std::find_if(key->values.begin(), key->values.end(), [&](const RegValue& v) { return Fold(v.name) == f; });
+    const std::wstring_view n = name ? name : L"";
+    auto it = std::find_if(key->values.begin(), key->values.end(), [&](const RegValue& v) { return SameName(v.name, n); });
     if (it == key->values.end()) return win::ERROR_FILE_NOT_FOUND;
+    if (writeHook_) writeHook_(PlaceOf(*key) + L":" + Fold(n), std::nullopt);
     key->values.erase(it);
     Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
     return win::ERROR_SUCCESS;
@@ -394,6 +406,7 @@ win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) 
     if (!base) return win::ERROR_INVALID_HANDLE;
     if (base->deleted) return win::ERROR_KEY_DELETED;
     if (subKey == nullptr || *subKey == 0) {
+        Dropped(*base);
         for (auto& [f, c] : base->children) c->MarkDeleted();
         const bool hadChildren = !base->children.empty(), hadValues = !base->values.empty();
         base->children.clear();
@@ -413,6 +426,7 @@ win::LSTATUS SimRegistry::RegDeleteTreeW(win::HKEY hkey, const wchar_t* subKey) 
     if (parts.empty()) return win::ERROR_FILE_NOT_FOUND;
     auto it = parent->children.find(Fold(parts.back()));
     if (it == parent->children.end()) return win::ERROR_FILE_NOT_FOUND;
+    Dropped(*it->second);
     it->second->MarkDeleted();
     parent->children.erase(it);
     EndRegistrations(0);
@@ -454,6 +468,7 @@ void SimRegistry::DeleteKey(std::wstring_view keyPath) {
     if (!parent) return;
     auto it = parent->children.find(Fold(keyPath.substr(slash + 1)));
     if (it == parent->children.end()) return;
+    Dropped(*it->second);
     it->second->MarkDeleted();
     parent->children.erase(it);
     EndRegistrations(0);
@@ -583,12 +598,66 @@ void SimRegistry::Import(std::wstring_view regText) {
             std::lock_guard<std::recursive_mutex> lock(lock_);
             auto key = WalkPath(currentKey, true);
             std::wstring f = Fold(name);
+            if (writeHook_ && key->FindValue(name)) writeHook_(PlaceOf(*key) + L":" + f, std::nullopt);
             if (std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; }))
                 Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
         } else {
             throw std::invalid_argument("unsupported registry value type");
         }
     }
+}
+
+// ---- comparing runs -----------------------------------------------------------------------
+
+std::wstring SimRegistry::PlaceOf(const Key& key) const {
+    std::vector<std::shared_ptr<const Key>> owners;  // keeps the chain alive while it is read
+    std::vector<const Key*> chain{&key};
+    for (auto up = key.parent.lock(); up; up = up->parent.lock()) {
+        owners.push_back(up);
+        chain.push_back(up.get());
+    }
+    const Key* top = chain.back();
+    // Hive files first: while one is imported it stands in for HKEY_CURRENT_USER.
+    std::wstring place;
+    for (const auto& [file, hive] : hives_)
+        if (hive.get() == top) place = L"HIVE:" + file;
+    if (place.empty())
+        for (const auto& [h, root] : roots_)
+            if (root.get() == top)
+                for (const auto& r : kRoots)
+                    if (static_cast<std::uint64_t>(r.key) == h) {
+                        place = r.name;
+                        break;
+                    }
+    if (place.empty()) return {};
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) place += L"\\" + Fold((*it)->name);
+    return place;
+}
+
+void SimRegistry::Dropped(const Key& key) {
+    if (!writeHook_) return;
+    const std::wstring place = PlaceOf(key);
+    for (const auto& v : key.values) writeHook_(place + L":" + Fold(v.name), std::nullopt);
+    for (const auto& [f, c] : key.children)
+        if (!c->mountedHive) Dropped(*c);
+}
+
+std::map<std::wstring, RegValue> SimRegistry::Snapshot() const {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::map<std::wstring, RegValue> out;
+    std::function<void(const Key&, const std::wstring&)> walk = [&](const Key& key, const std::wstring& place) {
+        for (const auto& v : key.values) out[place + L":" + Fold(v.name)] = v;
+        for (const auto& [f, c] : key.children)
+            if (!c->mountedHive) walk(*c, place + L"\\" + f);
+    };
+    for (const auto& [h, root] : roots_) walk(*root, PlaceOf(*root));
+    for (const auto& [file, hive] : hives_) walk(*hive, L"HIVE:" + file);
+    return out;
+}
+
+void SimRegistry::SetWriteHook(WriteHook hook) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    writeHook_ = std::move(hook);
 }
 
 // ---- hives ------------------------------------------------------------------------------

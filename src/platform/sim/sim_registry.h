@@ -8,6 +8,7 @@
 // the event and ends the registration. Only asynchronous registration is modelled.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,16 @@ public:
     // any write right), modelling an ACL.
     void DenyWrite(std::wstring_view keyPath);
 
+    // ---- the whole registry, for comparing one run with another ----
+    // A value's place: "<root or HIVE:file>\key\path" and ":name", folded to upper case.
+    // Values of a hive file are placed under the file whether it is mounted or not.
+    std::map<std::wstring, RegValue> Snapshot() const;
+    // Sees every value as it is stored (identical data included), deleted, or dropped with
+    // its key, with its place and new content (none: gone); called under the registry's
+    // lock, so it must not call back into the registry.
+    using WriteHook = std::function<void(const std::wstring& place, const std::optional<RegValue>& content)>;
+    void SetWriteHook(WriteHook hook);
+
     // ---- hives: files of keys mounted under HKEY_USERS, as the profile service does ----
     // Fills the hive file (created empty when new) from ".reg" text whose sections start at
     // HKEY_CURRENT_USER, as a user's exported settings read. The hive may be mounted or not.
@@ -104,6 +115,10 @@ private:
     void Changed(const std::shared_ptr<Key>& key, win::DWORD filter);
     // Under lock_: fires the registrations on deleted keys, and those made through handle.
     void EndRegistrations(std::uint64_t handle);
+    // Under lock_: the place prefix of a key ("" for a key no longer in the tree).
+    std::wstring PlaceOf(const Key& key) const;
+    // Under lock_: tells the write hook that every value at and below key goes.
+    void Dropped(const Key& key);
     // Under lock_: stores a value, telling whether anything changed.
     bool Store(const std::shared_ptr<Key>& key, std::wstring_view name, win::DWORD type, std::vector<win::BYTE> data);
 
@@ -114,6 +129,7 @@ private:
     std::map<std::uint64_t, Open> open_;
     std::map<std::wstring, std::shared_ptr<Key>> hives_;  // by folded file name
     SimSync* sync_;
+    WriteHook writeHook_;
     struct Registration {
         std::uint64_t handle;  // the key handle it was made through
         std::shared_ptr<Key> key;
