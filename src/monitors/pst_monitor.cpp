@@ -96,7 +96,11 @@ void StartPSTMonitor() {
     }
 
     win::HANDLE thread{};
-    if (win::Thr().CreateThread(&RunMonitor, nullptr, &thread) == win::ERROR_SUCCESS) PSTMonitorThread = thread;
+    // Without its thread the events are never answered: worth a line, though the start goes on.
+    if (const win::DWORD error = win::Thr().CreateThread(&RunMonitor, nullptr, &thread); error == win::ERROR_SUCCESS)
+        PSTMonitorThread = thread;
+    else
+        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] CreateThread Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(error));
 }
 
 void EndPSTMonitor() {

@@ -66,7 +66,11 @@ void StartAPIStatusEvents() {
         }
     }
     win::HANDLE thread{};
-    if (win::Thr().CreateThread(&RunGetAPIStatusFunc, nullptr, &thread) == win::ERROR_SUCCESS) GetAPIStatusThread = thread;
+    // Without its thread the events are never answered: worth a line, though the start goes on.
+    if (const win::DWORD error = win::Thr().CreateThread(&RunGetAPIStatusFunc, nullptr, &thread); error == win::ERROR_SUCCESS)
+        GetAPIStatusThread = thread;
+    else
+        TraceLog("[GetAPIStatusFunc] CreateThread Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(error));
 }
 
 void EndAPIStatusEvents() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "native/service_fixture.h"
+#include "platform/sync.h"
 #include "rpc/procedures.h"
 
 namespace tavo::test {
@@ -145,8 +146,6 @@ private:
 
 constexpr int kClients = 3;
 
-// A named event actor is one more row: it opens the event by name, sets it, and lets the
-// service's event thread answer.
 const std::vector<StressTest::Actor> kActors = {
     {"settings application", kClients,
      [](StressTest& t, int c, int r) {
@@ -185,6 +184,18 @@ const std::vector<StressTest::Actor> kActors = {
          CServiceBase::ServiceControlHandler(c.control, c.event,
                                              c.control == win::SERVICE_CONTROL_DEVICEEVENT ? arrival.data() : nullptr,
                                              nullptr);
+     }},
+    {"other programs' named events", 1,
+     [](StressTest&, int, int r) {
+         static constexpr const wchar_t* kNames[] = {
+             L"Global\\VQSMessage_PST_ON", L"Global\\API_3HB_Change_Status_Off",
+             L"Global\\API_Set_Forcepad_Capability_Enable", L"Global\\VQSMessage_PST_OFF",
+             L"Global\\API_3HB_Change_Status_On", L"Global\\API_Set_Forcepad_Capability_Disable"};
+         win::HANDLE event{};
+         // The events live as long as the service object, which outlives every actor.
+         ASSERT_EQ(win::Sync().OpenEventW(win::EVENT_MODIFY_STATE, kNames[r % 6], &event), win::ERROR_SUCCESS);
+         win::Sync().SetEvent(event);
+         win::Sync().CloseHandle(event);
      }},
 };
 

@@ -48,11 +48,13 @@
 #include "common/process_state.h"
 #include "laptops/laptops.h"
 #include "log/trace_log.h"
+#include "monitors/pst_monitor.h"
 #include "platform/processes.h"
 #include "platform/sim/machine.h"
 #include "rpc/procedures.h"
 #include "rpc/rpc_server.h"
 #include "service/sample_service.h"
+#include "settings/api_events.h"
 #include "settings/settings_records.h"
 
 namespace tavo::sweep {
@@ -154,6 +156,9 @@ const std::vector<CallRow> kCalls = {
     {"WaitForSingleObject", "Synchronization", {win::ERROR_INVALID_HANDLE}},
     {"WaitForMultipleObjects", "Synchronization", {win::ERROR_INVALID_HANDLE}},
     {"CreateThreadpoolWork", "Threads", {win::ERROR_NOT_ENOUGH_MEMORY}},
+    {"CreateThread", "Threads", {win::ERROR_NOT_ENOUGH_MEMORY}},
+    {"CloseThreadHandle", "Threads", {}},
+    {"SetNamedSecurityInfoW", "Synchronization", {win::ERROR_ACCESS_DENIED, win::ERROR_NOT_ENOUGH_MEMORY}},
     {"QueueUserWorkItem", "Threads", {win::ERROR_NOT_ENOUGH_MEMORY, kNoSystemResources}},
     // service control manager
     {"OpenSCManagerW", "ServiceManager", {win::ERROR_ACCESS_DENIED}},
@@ -178,6 +183,7 @@ const std::vector<CallRow> kCalls = {
     {"LocalFreeSid", "Security", {}},
     {"FreeSid", "Security", {}},
     {"LocalFreeAcl", "Security", {}},
+    {"GetAclEntries", "Security", {}},  // the simulator's own reading of a DACL it is given
     {"RpcServerUseProtseqEpW", "RpcRuntime", {kRpcOutOfResources}},
     {"RpcServerInqBindings", "RpcRuntime", {static_cast<win::DWORD>(win::RPC_S_NO_BINDINGS)}},
     {"RpcEpRegisterW", "RpcRuntime", {kEptCantPerform}},
@@ -203,6 +209,7 @@ struct SilentRow {
     const char* why;
 };
 const char* const kWriteUnchecked = "a value that cannot be written is skipped; the others are still written";
+const char* const kGrantResult = "opening an event to everyone reports only through its result; the event stays usable";
 const std::vector<SilentRow> kSilent = {
     {"RegQueryValueExW", "tavo::ReadRegistryDword", "a value that cannot be read reads as not stored (-1), unlogged"},
     {"RegOpenKeyExW", "tavo::ReadCustomPalmRejection", "a switch that cannot be read is off"},
@@ -216,6 +223,9 @@ const std::vector<SilentRow> kSilent = {
     {"SetupDiEnumDeviceInfo", "tavo::HID_GetDevice", "a hardware id that cannot be read is left empty"},
     {"CreateEventW", "tavo::MonitorAABBChangeThread", "without its events the monitor ends, as after a failed recreation"},
     {"SetEvent", "tavo::StopDirectoryWatcher", "its result is not checked; the watcher is asked again when the service goes"},
+    {"AllocateAndInitializeSid", "tavo::GrantEventAccess", kGrantResult},
+    {"SetEntriesInAclW", "tavo::GrantEventAccess", kGrantResult},
+    {"SetNamedSecurityInfoW", "tavo::GrantEventAccess", kGrantResult},
     {"StartTraceW", "tavo::EnableTracelog", "without a session the trace has nowhere to go: only the console echo shows it"},
 };
 
@@ -379,9 +389,17 @@ void StopAndEnd(World& w) {
     w.machine.threads.RunPending();
 }
 
-// A named event of another program reaches the service as a set event, so each future
-// event scenario is one more row here: the set-up, then a step that sets the event (by
-// name, through OpenEventW/SetEvent as its sender does) and runs what it wakes.
+// Another program sets one of the service's named events. The sender is outside the
+// service, so the event is signalled on the simulator directly: only the service's own
+// calls are swept.
+void SetEventOf(World& w, const std::atomic<win::HANDLE>& slot) {
+    w.machine.sync.Signal(w.machine.sync.Reference(slot.load(), "Event"));
+    w.machine.threads.RunPending();
+}
+void PointingStickEnabled(World& w) { SetEventOf(w, GetPSTUI_EnableDeviceEvnet[0]); }
+void TopZoneOn(World& w) { SetEventOf(w, GetAPIStatusEvent[0]); }
+void CapabilityDisabled(World& w) { SetEventOf(w, GetAPIStatusEvent[3]); }
+
 struct Scenario {
     const char* name;
     void (*before)(World&);  // without faults: how the laptop and the service got here
@@ -397,6 +415,9 @@ const std::vector<Scenario> kScenarios = {
     {"resume", StartedWithAlice, Resume},
     {"mouse-class device arrival", StartedWithAlice, DeviceArrival},
     {"logoff", StartedWithAlice, Logoff},
+    {"pointing stick enabled (Global\\VQSMessage_PST_ON)", StartedWithAlice, PointingStickEnabled},
+    {"top zone on (Global\\API_3HB_Change_Status_On)", StartedWithAlice, TopZoneOn},
+    {"capability off (Global\\API_Set_Forcepad_Capability_Disable)", StartedWithAlice, CapabilityDisabled},
     {"stop", StartedWithAlice, StopAndEnd, true},
 };
 
