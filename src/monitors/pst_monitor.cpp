@@ -95,12 +95,7 @@ void StartPSTMonitor() {
         GetPSTUI_EnableDeviceEvnet[i] = fresh[i];
     }
 
-    win::HANDLE thread{};
-    // Without its thread the events are never answered: worth a line, though the start goes on.
-    if (const win::DWORD error = win::Thr().CreateThread(&RunMonitor, nullptr, &thread); error == win::ERROR_SUCCESS)
-        PSTMonitorThread = thread;
-    else
-        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] CreateThread Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(error));
+    StartEventThread(&RunMonitor, PSTMonitorThread, "[MonitorPSTUIChangePSTDeviceStautsFunc]");
 }
 
 void EndPSTMonitor() {
@@ -111,16 +106,9 @@ void EndPSTMonitor() {
 win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void*) {
     TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Enter ==> MonitorPSTUIChangePSTDeviceStautsFunc()");
     for (;;) {
-        // Only the events that exist: a missing one would fail every wait.
         win::HANDLE handles[kPSTEventCount];
         int indexOf[kPSTEventCount];
-        win::DWORD count = 0;
-        for (int i = 0; i < kPSTEventCount; ++i) {
-            if (const win::HANDLE h = GetPSTUI_EnableDeviceEvnet[i].load(); h != win::HANDLE{}) {
-                handles[count] = h;
-                indexOf[count++] = i;
-            }
-        }
+        const win::DWORD count = ExistingEvents(GetPSTUI_EnableDeviceEvnet, kPSTEventCount, handles, indexOf);
         if (count == 0) break;
         win::DWORD error = win::ERROR_SUCCESS;
         const win::DWORD result = win::Sync().WaitForMultipleObjects(count, handles, false, win::INFINITE, &error);

@@ -46,6 +46,26 @@ void EndEventThread(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>& 
     win::Thr().CloseThreadHandle(t);
 }
 
+void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& slot, const char* tag) {
+    win::HANDLE thread{};
+    // Without its thread the events are never answered: worth a line, though the start goes on.
+    if (const win::DWORD error = win::Thr().CreateThread(function, nullptr, &thread); error == win::ERROR_SUCCESS)
+        slot = thread;
+    else
+        TraceLog("%s CreateThread Fail, GetLastError() = 0x%.8X", tag, static_cast<unsigned>(error));
+}
+
+win::DWORD ExistingEvents(const std::atomic<win::HANDLE>* slots, int count, win::HANDLE* handles, int* indexOf) {
+    win::DWORD found = 0;
+    for (int i = 0; i < count; ++i) {
+        if (const win::HANDLE h = slots[i].load(); h != win::HANDLE{}) {
+            handles[found] = h;
+            indexOf[found++] = i;
+        }
+    }
+    return found;
+}
+
 void StartAPIStatusEvents() {
     // A second start in one process: the earlier thread would otherwise go on waiting on
     // handles that are about to be replaced, and two threads would share every event.
@@ -65,12 +85,7 @@ void StartAPIStatusEvents() {
                      static_cast<unsigned>(error));
         }
     }
-    win::HANDLE thread{};
-    // Without its thread the events are never answered: worth a line, though the start goes on.
-    if (const win::DWORD error = win::Thr().CreateThread(&RunGetAPIStatusFunc, nullptr, &thread); error == win::ERROR_SUCCESS)
-        GetAPIStatusThread = thread;
-    else
-        TraceLog("[GetAPIStatusFunc] CreateThread Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(error));
+    StartEventThread(&RunGetAPIStatusFunc, GetAPIStatusThread, "[GetAPIStatusFunc]");
 }
 
 void EndAPIStatusEvents() {
@@ -84,16 +99,9 @@ win::DWORD GetAPIStatusFunc(void*) {
     // a record of zeros.
     ForcepadSettings record = liveForcepadSettings.Load();
     for (;;) {
-        // Only the events that exist: one whose creation failed would fail every wait.
         win::HANDLE handles[kAPIEventCount];
         int indexOf[kAPIEventCount];
-        win::DWORD count = 0;
-        for (int i = 0; i < kAPIEventCount; ++i) {
-            if (const win::HANDLE h = GetAPIStatusEvent[i].load(); h != win::HANDLE{}) {
-                handles[count] = h;
-                indexOf[count++] = i;
-            }
-        }
+        const win::DWORD count = ExistingEvents(GetAPIStatusEvent, kAPIEventCount, handles, indexOf);
         if (count == 0) {
             TraceLog("[GetAPIStatusFunc] No Event To Wait For");
             break;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "platform/threads.h"
 #include "platform/wintypes.h"
 
 namespace tavo {
@@ -49,6 +50,11 @@ int SetTakeOwnershipPrivilege(win::HANDLE token, bool enable);
 // Closes an event thread's handle after it was asked to end, waiting at most
 // kEventThreadEndWaitMs; the slot is cleared.
 void EndEventThread(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>& exitEvent);
+// Starts an event thread into its slot; a failure is logged as "<tag> CreateThread Fail, ...".
+void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& slot, const char* tag);
+// The events of slots that exist, for one wait: handles[k] is slots[indexOf[k]]. A missing
+// one (its creation failed) would fail every wait.
+win::DWORD ExistingEvents(const std::atomic<win::HANDLE>* slots, int count, win::HANDLE* handles, int* indexOf);
 // Closes the event a slot holds, if any, and clears the slot.
 void CloseEventSlot(std::atomic<win::HANDLE>& slot);
 
