@@ -75,7 +75,7 @@ std::wstring ExpectedString(const std::optional<sim::RegValue>& v) {
     if (!v || (v->type != win::REG_SZ && v->type != win::REG_EXPAND_SZ && v->type != win::REG_MULTI_SZ)) return {};
     if (v->data.size() > kRegistryStringChars * sizeof(wchar_t)) return {};
     std::wstring text(v->data.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), v->data.data(), text.size() * sizeof(wchar_t));
+    if (!text.empty()) std::memcpy(text.data(), v->data.data(), text.size() * sizeof(wchar_t));
     return text.substr(0, text.find(L'\0'));
 }
 
