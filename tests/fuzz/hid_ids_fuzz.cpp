@@ -3,6 +3,7 @@
 // driver could report, stored terminated or not. Then every scan and probe the service
 // makes of them: none may read past a buffer, leave a handle open, or answer outside its
 // range.
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -65,7 +66,17 @@ void MaybeRaw(FuzzInput& in, std::map<win::DWORD, std::vector<win::BYTE>>* raw) 
     static constexpr win::DWORD kProperties[] = {win::SPDRP_HARDWAREID, win::SPDRP_DEVICEDESC, win::SPDRP_MFG};
     for (int n = 0; n < 3 && in.U8() >= 192; ++n) {
         const win::DWORD property = in.PickFrom(kProperties);
-        (*raw)[property] = in.Bytes(in.Size(3000));
+        if (in.Bit()) {
+            (*raw)[property] = in.Bytes(in.Size(3000));
+            continue;
+        }
+        // Text that fills the readers' 260-character buffers, give or take a character,
+        // with no terminator and perhaps a last character cut short.
+        std::wstring text = AnyText(in, 300);
+        text.resize(258 + in.Pick(5), L'x');
+        std::vector<win::BYTE> bytes(text.size() * sizeof(wchar_t) + in.Pick(sizeof(wchar_t)), 'x');
+        std::memcpy(bytes.data(), text.data(), text.size() * sizeof(wchar_t));
+        (*raw)[property] = std::move(bytes);
     }
 }
 
@@ -136,8 +147,8 @@ int FuzzHidIds(const std::uint8_t* data, std::size_t size) {
         s.machine.sessions.LogOn(L"alice");
         s.machine.files.AddFolder(CompanionPackageFolder(L"alice"));
     }
-    if (setup & 4) {
-        // More collections than the scan's tables hold.
+    if ((setup & 0x1C) == 0x1C) {
+        // More collections than the scan's tables hold: slow, so one input in eight.
         for (int i = 0; i < kHidMaxDevices + 2; ++i) {
             sim::HidInterface h = TouchpadMouseCollection();
             h.path = HidPath(L"VEN_KBDX&DEV_0100&Col01#" + std::to_wstring(i));
@@ -153,7 +164,7 @@ int FuzzHidIds(const std::uint8_t* data, std::size_t size) {
         MaybeTrouble(in, s.machine, s.machine.devices.Add(AnyDevice(in, kSoftwareComponentClass)));
 
     {
-        auto tables = std::make_unique<wchar_t[][kHidIdChars]>(2 * kHidMaxDevices);
+        auto tables = std::make_unique_for_overwrite<wchar_t[][kHidIdChars]>(2 * kHidMaxDevices);
         wchar_t (*paths)[kHidIdChars] = tables.get();
         wchar_t (*ids)[kHidIdChars] = tables.get() + kHidMaxDevices;
         int count = static_cast<int>(in.Pick(kHidMaxDevices + 1));

@@ -187,7 +187,7 @@ win::DWORD SimDevices::CreateFileW(const wchar_t* path, win::DWORD access, win::
     auto it = std::find_if(nodes_.begin(), nodes_.end(),
                            [&](const auto& n) {
                                return n->present && n->hid && (n->device.status & win::DN_STARTED) &&
-                                      Upper(n->hid->path) == key;
+                                      n->pathKey == key;
                            });
     if (it == nodes_.end()) return win::ERROR_FILE_NOT_FOUND;
     Node& node = **it;
@@ -348,6 +348,7 @@ win::DEVINST SimDevices::AddHid(HidInterface hid) {
     node->device.description = hid.description;
     node->device.hardwareIds = hid.hardwareIds;
     node->device.rawProperties = hid.rawProperties;
+    node->pathKey = Upper(hid.path);
     node->device.manufacturer = L"(Standard system devices)";
     node->hid = std::move(hid);
     nodes_.push_back(node);

@@ -121,6 +121,7 @@ private:
         win::DEVINST id;
         Device device;
         std::optional<HidInterface> hid;
+        std::wstring pathKey;  // the collection's path in upper case, as opens compare it
         bool present = true;
         int opens = 0;
     };
