@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-# binutils: the fault sweep names code paths with addr2line.
+# binutils: the fault sweep names code paths with addr2line; clang: the fuzz targets.
 packages=(cmake ninja-build g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb libssl-dev)
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb libssl-dev
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

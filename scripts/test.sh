@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: native tests (plain, ASan+UBSan, ThreadSanitizer), then the
-# Windows build with its contract tests and integration tests under Wine.
+# The whole test suite: native tests (plain, ASan+UBSan, ThreadSanitizer), a short run of
+# each fuzz target, then the Windows build with its contract tests and integration tests
+# under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
@@ -14,6 +15,13 @@ for preset in native native-asan native-tsan; do
     # The fault sweep's summary, which ctest keeps in its log when the test passes.
     grep -h "^fault sweep:" "build/$preset/Testing/Temporary/LastTest.log" || true
 done
+
+# The fuzz targets, built with clang and libFuzzer, each run briefly from its seeds: about a
+# minute in all. The native presets above already replayed every checked-in finding.
+echo "=== fuzz (libFuzzer) ==="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+scripts/fuzz.sh 10
 
 echo "=== windows (under Wine) ==="
 cmake --preset windows >/dev/null

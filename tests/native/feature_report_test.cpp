@@ -83,5 +83,34 @@ TEST_F(FeatureReportTest, UnpluggedDeviceFailsBothWays) {
     EXPECT_TRUE(Logged(L"SetFeatureFunction(0x03AB, 0x4040) Fail (Err=6)\r\n"));
 }
 
+// A device that answers as it pleases: the value is bytes 3 and 4 of what came back, whatever
+// the rest of the answer says; a failed fetch is the failure value.
+TEST_F(FeatureReportTest, TheValueIsTheAnswersDataWordWhateverElseItSays) {
+    using Answer = sim::TouchpadFirmware::Answer;
+    struct Case {
+        const char* name;
+        Answer answer;
+        win::WORD value;
+        const wchar_t* line;
+    } cases[] = {
+        {"echoes another function", {0, {0x0D, 0x06, 0x01, 0x34, 0x12}}, 0x1234,
+         L"GetFeatureFunction(0x0305, 0x0104) Success (0x1234)\r\n"},
+        {"another report id", {0, {0x00, 0x00, 0x00, 0x01, 0x00}}, 0x0001,
+         L"GetFeatureFunction(0x0305, 0x0104) Success (0x0001)\r\n"},
+        {"all ones", {0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, kFeatureReadFailed,
+         L"GetFeatureFunction(0x0305, 0x0104) Success (0xFFFF)\r\n"},
+        {"device gone mid-read", {win::ERROR_DEVICE_NOT_CONNECTED, {}}, kFeatureReadFailed,
+         L"GetFeatureFunction(0x0305, 0x0104) Fail (Err=1167)\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mark();
+        firmware->Script({c.answer});
+        EXPECT_EQ(GetFeatureFunction(device(), fn::kForcepadSupport), c.value);
+        EXPECT_TRUE(Has(c.line));
+    }
+    EXPECT_EQ(GetFeatureFunction(device(), fn::kForcepadSupport), 0x0001) << "the table answers again";
+}
+
 }  // namespace
 }  // namespace tavo::test

@@ -97,23 +97,25 @@ win::DWORD SimDevices::SetupDiGetDeviceRegistryPropertyW(win::HDEVINFO set, cons
     win::DWORD type;
     switch (property) {
         case win::SPDRP_DEVICEDESC:
-            if (d.description.empty()) return win::ERROR_INVALID_DATA;
             data = PropertyBytes({d.description}, false);
             type = win::REG_SZ;
+            if (d.description.empty()) data.clear();
             break;
         case win::SPDRP_HARDWAREID:
-            if (d.hardwareIds.empty()) return win::ERROR_INVALID_DATA;
             data = PropertyBytes(d.hardwareIds, true);
             type = win::REG_MULTI_SZ;
+            if (d.hardwareIds.empty()) data.clear();
             break;
         case win::SPDRP_MFG:
-            if (d.manufacturer.empty()) return win::ERROR_INVALID_DATA;
             data = PropertyBytes({d.manufacturer}, false);
             type = win::REG_SZ;
+            if (d.manufacturer.empty()) data.clear();
             break;
         default:
             return win::ERROR_INVALID_DATA;
     }
+    if (auto raw = d.rawProperties.find(property); raw != d.rawProperties.end()) data = raw->second;
+    else if (data.empty()) return win::ERROR_INVALID_DATA;  // the device has no such property
     if (required) *required = static_cast<win::DWORD>(data.size());
     if (!buffer || size < data.size()) return win::ERROR_INSUFFICIENT_BUFFER;
     std::copy(data.begin(), data.end(), buffer);
@@ -185,7 +187,7 @@ win::DWORD SimDevices::CreateFileW(const wchar_t* path, win::DWORD access, win::
     auto it = std::find_if(nodes_.begin(), nodes_.end(),
                            [&](const auto& n) {
                                return n->present && n->hid && (n->device.status & win::DN_STARTED) &&
-                                      Upper(n->hid->path) == key;
+                                      n->pathKey == key;
                            });
     if (it == nodes_.end()) return win::ERROR_FILE_NOT_FOUND;
     Node& node = **it;
@@ -345,6 +347,8 @@ win::DEVINST SimDevices::AddHid(HidInterface hid) {
     node->device.setupClass = win::GUID_DEVCLASS_HIDCLASS;
     node->device.description = hid.description;
     node->device.hardwareIds = hid.hardwareIds;
+    node->device.rawProperties = hid.rawProperties;
+    node->pathKey = Upper(hid.path);
     node->device.manufacturer = L"(Standard system devices)";
     node->hid = std::move(hid);
     nodes_.push_back(node);

@@ -28,6 +28,9 @@ struct Device {
     std::wstring manufacturer;              // SPDRP_MFG
     win::DWORD status = win::DN_DRIVER_LOADED | win::DN_STARTED | win::DN_DISABLEABLE;
     win::DWORD problem = 0;
+    // A property's bytes exactly as stored, in place of the text above: what a driver wrote
+    // need not be terminated, nor whole characters long.
+    std::map<win::DWORD, std::vector<win::BYTE>> rawProperties;
 };
 
 // One feature value capability of a collection.
@@ -47,6 +50,7 @@ struct FeatureValue {
 struct HidInterface {
     std::wstring path;
     std::vector<std::wstring> hardwareIds;
+    std::map<win::DWORD, std::vector<win::BYTE>> rawProperties;  // as Device's
     std::wstring description = L"HID-compliant vendor-defined device";
     win::USHORT vendorId = 0;
     win::USHORT productId = 0;
@@ -117,6 +121,7 @@ private:
         win::DEVINST id;
         Device device;
         std::optional<HidInterface> hid;
+        std::wstring pathKey;  // the collection's path in upper case, as opens compare it
         bool present = true;
         int opens = 0;
     };

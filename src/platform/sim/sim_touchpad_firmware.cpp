@@ -1,5 +1,7 @@
 #include "platform/sim/sim_touchpad_firmware.h"
 
+#include <algorithm>
+
 namespace sim {
 
 void TouchpadFirmware::Set(win::WORD function, win::WORD value) {
@@ -22,6 +24,11 @@ std::optional<win::WORD> TouchpadFirmware::Value(win::WORD function) const {
 void TouchpadFirmware::Refuse(win::WORD function) {
     std::lock_guard<std::mutex> lock(lock_);
     refused_.insert(function);
+}
+
+void TouchpadFirmware::Script(std::deque<Answer> answers) {
+    std::lock_guard<std::mutex> lock(lock_);
+    script_ = std::move(answers);
 }
 
 std::vector<TouchpadFirmware::Report> TouchpadFirmware::Reports() const {
@@ -57,6 +64,17 @@ win::DWORD TouchpadFirmware::SetFeature(const win::BYTE* report, win::ULONG leng
 
 win::DWORD TouchpadFirmware::GetFeature(win::BYTE* report, win::ULONG length) {
     std::lock_guard<std::mutex> lock(lock_);
+    if (!script_.empty() && length >= 5 && report[0] == kReportId) {
+        const Answer answer = script_.front();
+        script_.pop_front();
+        if (answer.error != 0) {
+            reports_.push_back({Direction::FromDevice, {}, false});
+            return answer.error;
+        }
+        std::copy(answer.bytes.begin(), answer.bytes.end(), report);
+        reports_.push_back({Direction::FromDevice, std::vector<win::BYTE>(report, report + 5), true});
+        return win::ERROR_SUCCESS;
+    }
     if (length < 5 || report[0] != kReportId || !pendingRead_) {
         reports_.push_back({Direction::FromDevice, {}, false});
         return win::ERROR_GEN_FAILURE;

@@ -8,6 +8,8 @@
 // logged in both directions, refused ones included.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -40,6 +42,15 @@ public:
     std::map<win::WORD, win::WORD> Values() const;
     // Requests to read or write this function stall.
     void Refuse(win::WORD function);
+    // A device that answers as it pleases: each fetch takes the next scripted answer, its
+    // error or all five bytes as they are (report id and echoed function included), instead
+    // of the table's value; a fetch needs no request outstanding then. Once the script is
+    // used up the table answers again.
+    struct Answer {
+        win::DWORD error = 0;
+        std::array<win::BYTE, 5> bytes{};
+    };
+    void Script(std::deque<Answer> answers);
     std::vector<Report> Reports() const;
     void ClearReports();
 
@@ -52,6 +63,7 @@ private:
     std::map<win::WORD, win::WORD> values_;
     std::set<win::WORD> refused_;
     std::optional<win::WORD> pendingRead_;
+    std::deque<Answer> script_;
     std::vector<Report> reports_;
 };
 
