@@ -6,14 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "common/process_state.h"
+#include "device/driver_cleanup.h"
 #include "fuzz_targets.h"
 #include "log/trace_format.h"
 #include "log/trace_log.h"
 #include "platform/sim/machine.h"
+#include "settings/settings_records.h"
 
 namespace tavo::fuzz {
 
@@ -62,5 +65,21 @@ public:
     sim::Machine machine;
     CheckingSink sink;
 };
+
+// A settings record as stored under key, field by field as the service reads it.
+template <typename Record>
+Record StoredRecord(const Scenario& s, const std::wstring& key) {
+    Record r;
+    for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
+        Field(r, i) = s.StoredDword(key, RecordLayout<Record>::fields[i].valueName);
+    return r;
+}
+
+// One driver-package cleanup run, which must mark itself done whatever it found.
+inline void RunDriverCleanup() {
+    std::mutex cleanupLock;
+    ProcessUninstallOldDriverThread(cleanupLock);
+    FUZZ_CHECK(UninstallOldDriverDone());
+}
 
 }  // namespace tavo::fuzz

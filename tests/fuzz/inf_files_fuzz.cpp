@@ -145,9 +145,7 @@ int FuzzInfFiles(const std::uint8_t* data, std::size_t size) {
     }
     for (const auto& [name, c] : before) FUZZ_CHECK(s.machine.setupInf.Exists(name) == !gone.contains(Upper(name)));
 
-    std::mutex cleanupLock;
-    ProcessUninstallOldDriverThread(cleanupLock);
-    FUZZ_CHECK(UninstallOldDriverDone());
+    RunDriverCleanup();
     s.CheckNothingOpen();
     return 0;
 }

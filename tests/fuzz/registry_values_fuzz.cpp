@@ -86,14 +86,6 @@ std::int32_t ExpectedDword(win::DWORD type, const std::vector<win::BYTE>& data) 
     return v;
 }
 
-template <typename Record>
-Record StoredRecord(const Scenario& s, const std::wstring& key) {
-    Record r;
-    for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
-        Field(r, i) = s.StoredDword(key, RecordLayout<Record>::fields[i].valueName);
-    return r;
-}
-
 // .reg text for one value of any type in the user's hive.
 std::wstring HiveValue(win::DWORD type, const std::vector<win::BYTE>& data) {
     wchar_t head[32];
@@ -243,9 +235,7 @@ int FuzzRegistryValues(const std::uint8_t* data, std::size_t size) {
     std::uint8_t status = 0xEE;
     ProcessGetTouchpadStatus(&status);
     FUZZ_CHECK((status & ~0x07) == 0);
-    std::mutex cleanupLock;
-    ProcessUninstallOldDriverThread(cleanupLock);
-    FUZZ_CHECK(UninstallOldDriverDone());
+    RunDriverCleanup();
     s.CheckNothingOpen();
     return 0;
 }

@@ -40,14 +40,6 @@ enum Setup : std::uint8_t {
     kAppliedAtStart = 0x80,
 };
 
-template <typename Record>
-Record StoredRecord(const Scenario& s, const std::wstring& key) {
-    Record r;
-    for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
-        Field(r, i) = s.StoredDword(key, RecordLayout<Record>::fields[i].valueName);
-    return r;
-}
-
 PalmSettings AnyPalm(FuzzInput& in) {
     PalmSettings r;
     for (std::size_t i = 0; i < kFieldCount<PalmSettings>; ++i) Field(r, i) = in.Int32();
