@@ -27,16 +27,7 @@ export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
 run="$root/scripts/wine-run.sh"
 source "$root/scripts/virtual-display.sh"
 
-agent_pid=""
-cleanup() {
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$agent_pid" ]; then
-        kill "$agent_pid" 2>/dev/null
-        wait "$agent_pid" 2>/dev/null
-    fi
-    stop_virtual_display
-}
-trap cleanup EXIT
+trap end_agent_run EXIT
 timeout 30 wineserver -k >/dev/null 2>&1 || true  # a run that was cut short
 start_virtual_display $((seconds + 600)) || { echo "Xvfb does not start"; exit 1; }
 # A fresh prefix: no service or trace of an earlier run.

@@ -15,17 +15,7 @@ export TAVO_WINEPREFIX="$root/build/wineprefix-main"
 export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run="$root/scripts/wine-run.sh"
 source "$root/scripts/virtual-display.sh"
-agent_pid=""
-end_wine() {
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$agent_pid" ]; then
-        kill "$agent_pid" 2>/dev/null || true
-        wait "$agent_pid" 2>/dev/null || true
-        agent_pid=""
-    fi
-    stop_virtual_display
-}
-trap end_wine EXIT
+trap end_agent_run EXIT
 timeout 30 wineserver -k >/dev/null 2>&1 || true  # a run that was cut short
 # The input agent creates windows: the display comes before the prefix's wineserver.
 start_virtual_display 900 || { echo "Xvfb does not start"; exit 1; }
@@ -103,7 +93,7 @@ echo "--- with the service gone, tavoctl says so"
 ctl status
 echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
 tr -d '\r' < "$trace" || echo "(no trace file)"
-end_wine
+end_agent_run
 
 # Wine has no touchpad, no console session state and no session or power notifications:
 # the rest of the lifecycle is shown on a simulated laptop, with the same service code.

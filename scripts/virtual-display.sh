@@ -28,3 +28,16 @@ stop_virtual_display() {
     wait "$virtual_display_pid" 2>/dev/null || true
     virtual_display_pid=""
 }
+
+# Ends what a windowed run under Wine started, in order: the prefix's wineserver
+# (WINEPREFIX), the program started in the background as agent_pid, then the display.
+agent_pid=""
+end_agent_run() {
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$agent_pid" ]; then
+        kill "$agent_pid" 2>/dev/null || true
+        wait "$agent_pid" 2>/dev/null || true
+        agent_pid=""
+    fi
+    stop_virtual_display
+}

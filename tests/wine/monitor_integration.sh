@@ -17,16 +17,7 @@ prefix_name=monitor
 source "$here/lib.sh"
 source "$here/../../scripts/virtual-display.sh"
 
-agent_pid=""
-cleanup() {
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$agent_pid" ]; then
-        kill "$agent_pid" 2>/dev/null
-        wait "$agent_pid" 2>/dev/null
-    fi
-    stop_virtual_display
-}
-trap cleanup EXIT
+trap end_agent_run EXIT
 timeout 30 wineserver -k >/dev/null 2>&1 || true
 # The agent creates windows: the display comes before the prefix and its wineserver.
 if ! start_virtual_display 600; then
