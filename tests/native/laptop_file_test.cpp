@@ -3,6 +3,7 @@
 // what was expected.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -202,6 +203,15 @@ TEST(LaptopFile, NamesArePathsOrFilesOfTheLaptopsFolder) {
     EXPECT_EQ(FindLaptopFile("./mine.json"), "./mine.json");
     EXPECT_EQ(FindLaptopFile("mine.json"), "mine.json");
     EXPECT_EQ(LaptopFileNames(), (std::vector<std::string>{"forcepad", "touchpad", "two-pads"}));
+    // TAVO_LAPTOPS_DIR names another folder.
+    const char* was = std::getenv("TAVO_LAPTOPS_DIR");
+    const std::string saved = was ? was : "";
+    ::setenv("TAVO_LAPTOPS_DIR", "/elsewhere", 1);
+    EXPECT_EQ(FindLaptopFile("forcepad"), "/elsewhere/forcepad.json");
+    if (was)
+        ::setenv("TAVO_LAPTOPS_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TAVO_LAPTOPS_DIR");
     EXPECT_THROW(WindowsByName(12), std::invalid_argument);
     EXPECT_THROW(HidNamed(LoadLaptopFile(FindLaptopFile("touchpad")), "second"), LaptopFileError);
 }
