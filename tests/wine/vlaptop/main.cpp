@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <wtsapi32.h>
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstdio>
 #include <cstring>
@@ -53,7 +56,8 @@ constexpr char kHelp[] =
     "  install FILE [--windows 10|11] [--companion]\n"
     "                   make the laptop (FILE: a path, or a name in the laptops folder);\n"
     "                   --windows replaces the file's Windows version, --companion makes the\n"
-    "                   package folder\n"
+    "                   package folder; each collection is read back through the system's\n"
+    "                   HID parser and must give what the file says\n"
     "  remove           take away everything install made\n"
     "  table [--hid NAME]\n"
     "                   the firmware's function table, '*' after a value changed since install\n"
@@ -373,6 +377,55 @@ void RemoveEverything() {
 
 // ---- commands -----------------------------------------------------------------------------
 
+// Reads the collection back as a program sees it (attributes, capabilities, feature value
+// capabilities through the system's HID parser) and throws unless it is what the file says.
+void CheckCollection(const std::wstring& path, const HidSpec& hid) {
+    HANDLE device = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) throw WinError("opening " + Narrow(path), ::GetLastError());
+    std::string wrong;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    HIDP_CAPS caps{};
+    std::vector<HIDP_VALUE_CAPS> values;
+    if (!::HidD_GetAttributes(device, &attributes) || !::HidD_GetPreparsedData(device, &preparsed) ||
+        ::HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS) {
+        wrong = "its attributes or capabilities cannot be read";
+    } else {
+        USHORT n = caps.NumberFeatureValueCaps;
+        values.resize(n);
+        if (n && ::HidP_GetValueCaps(HidP_Feature, values.data(), &n, preparsed) != HIDP_STATUS_SUCCESS) n = 0;
+        values.resize(n);
+    }
+    if (preparsed) ::HidD_FreePreparsedData(preparsed);
+    ::CloseHandle(device);
+    auto differs = [&](const char* what, long got, long want) {
+        if (wrong.empty() && got != want)
+            wrong = std::string(what) + " reads " + std::to_string(got) + ", the file says " + std::to_string(want);
+    };
+    differs("the vendor id", attributes.VendorID, hid.vendorId);
+    differs("the product id", attributes.ProductID, hid.productId);
+    differs("the version number", attributes.VersionNumber, hid.versionNumber);
+    differs("the usage page", caps.UsagePage, hid.usagePage);
+    differs("the usage", caps.Usage, hid.usage);
+    differs("the count of feature values", static_cast<long>(values.size()), static_cast<long>(hid.featureValues.size()));
+    for (std::size_t i = 0; wrong.empty() && i < values.size(); ++i) {
+        const HIDP_VALUE_CAPS& v = values[i];
+        const auto& f = hid.featureValues[i];
+        const std::string at = "feature value " + std::to_string(i) + ": ";
+        differs((at + "report id").c_str(), v.ReportID, f.reportId);
+        differs((at + "usage page").c_str(), v.UsagePage, f.usagePage);
+        differs((at + "usage").c_str(), v.IsRange ? v.Range.UsageMin : v.NotRange.Usage, f.usage);
+        differs((at + "bit size").c_str(), v.BitSize, f.bitSize);
+        differs((at + "report count").c_str(), v.ReportCount, f.reportCount);
+        differs((at + "logical minimum").c_str(), v.LogicalMin, f.logicalMin);
+        differs((at + "logical maximum").c_str(), v.LogicalMax, f.logicalMax);
+        differs((at + "physical minimum").c_str(), v.PhysicalMin, f.physicalMin);
+        differs((at + "physical maximum").c_str(), v.PhysicalMax, f.physicalMax);
+    }
+    if (!wrong.empty()) throw WinError("reading back hid \"" + hid.name + "\" (" + wrong + ")", ERROR_INVALID_DATA);
+}
+
 std::wstring DeviceName(const HidSpec& hid) {
     wchar_t name[32];
     std::swprintf(name, 32, L"VID_%04X&PID_%04X", hid.vendorId, hid.productId);
@@ -479,8 +532,10 @@ int Install(const std::string& file, std::optional<int> windows, bool companion)
             SaveParameters(entry.get(), hid, i);
             PlugNode(state.get(), slot);
             const HidNode node = {slot, hid.name, hid.firmware.has_value(), GetString(entry.get(), L"InstanceId")};
-            for (const auto& path : HidChildPaths(node.instanceId))
+            for (const auto& path : HidChildPaths(node.instanceId)) {
+                CheckCollection(path, hid);
                 std::printf("hid %s: %s %s\n", hid.name.c_str(), Narrow(node.instanceId).c_str(), Narrow(path).c_str());
+            }
         }
         if (companion) {
             const std::wstring made = MakeFolders(folder);
