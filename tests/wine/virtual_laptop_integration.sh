@@ -23,14 +23,11 @@ source "$here/../../scripts/virtual-display.sh"
 
 work="$(mktemp -d)"
 trap 'end_agent_run; rm -rf "$work"' EXIT
-timeout 30 wineserver -k >/dev/null 2>&1 || true
-# The agent creates windows: the display comes before the prefix and its wineserver.
-if ! start_virtual_display 900; then
+# The agent creates windows.
+if ! fresh_windowed_prefix 900; then
     fail "Xvfb starts"
     exit 1
 fi
-rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
-"$here/../../scripts/wine-service-host.sh"
 TAVO_WINE_TIMEOUT=60 "$run" cmd /c exit >/dev/null 2>&1
 
 c_drive="$TAVO_WINEPREFIX/drive_c"

@@ -143,17 +143,6 @@ DWORD GetDword(HKEY key, const wchar_t* name) {
     return value;
 }
 
-std::vector<std::wstring> SubKeys(HKEY key) {
-    std::vector<std::wstring> names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD chars = 256;
-        if (::RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.push_back(name);
-    }
-    return names;
-}
-
 std::vector<std::uint8_t> Bytes(const std::wstring& text) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.c_str());
     return {p, p + (text.size() + 1) * sizeof(wchar_t)};
@@ -235,7 +224,7 @@ Key OpenState(REGSAM access = KEY_ALL_ACCESS) { return OpenKey(HKEY_LOCAL_MACHIN
 std::vector<HidNode> HidNodes(HKEY state) {
     std::vector<HidNode> nodes;
     Key hid = OpenKey(state, L"Hid");
-    for (const auto& sub : SubKeys(hid.get())) {
+    for (const auto& sub : SubKeyNames(hid.get())) {
         Key k = OpenKey(hid.get(), sub, KEY_READ);
         nodes.push_back({L"Hid\\" + sub, Narrow(GetString(k.get(), L"Name")), GetDword(k.get(), L"HasFirmware") != 0,
                          GetString(k.get(), L"InstanceId")});

@@ -190,14 +190,19 @@ void RegistryUndo::Apply(const tavo::RegOperation& op) {
     }
 }
 
-void RegistryUndo::Undo(HKEY log) {
-    std::vector<std::wstring> entries;
+std::vector<std::wstring> SubKeyNames(HKEY key) {
+    std::vector<std::wstring> names;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD chars = 256;
-        if (::RegEnumKeyExW(log, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        entries.push_back(name);
+        if (::RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(name);
     }
+    return names;
+}
+
+void RegistryUndo::Undo(HKEY log) {
+    std::vector<std::wstring> entries = SubKeyNames(log);
     std::sort(entries.rbegin(), entries.rend());
     for (const auto& name : entries) {
         Key entry;

@@ -35,6 +35,9 @@ private:
     HKEY log_;
 };
 
+// The names of a key's subkeys, in the registry's order.
+std::vector<std::wstring> SubKeyNames(HKEY key);
+
 // The root and the rest of a full key path ("HKEY_LOCAL_MACHINE\\System\\..."); throws
 // WinError (ERROR_INVALID_PARAMETER) for a root the registry does not have.
 HKEY RootOf(const std::wstring& fullPath, std::wstring* subPath);
