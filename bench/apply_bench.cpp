@@ -340,10 +340,10 @@ sim::HidInterface MakeCollection(Collection c, int index, const std::shared_ptr<
     using namespace tavo::laptops;
     wchar_t instance[96];
     switch (c) {
-        case Collection::kTouchpadConfig: return TouchpadVendorCollection(firmware);
-        case Collection::kTouchpadPointer: return TouchpadMouseCollection();
+        case Collection::kTouchpadConfig: return ForcepadCollection("vendor", firmware);
+        case Collection::kTouchpadPointer: return ForcepadCollection("pointer");
         case Collection::kSystemOwned: {
-            sim::HidInterface k = KeyboardCollection();
+            sim::HidInterface k = ForcepadCollection("keyboard");
             std::swprintf(instance, 96, L"VEN_SYSX&DEV_%04X&Col01#6&%08x&0&0000", 0x0100 + index, 0x1000 + index);
             k.path = HidPath(instance);
             k.productId = static_cast<win::USHORT>(0x0100 + index);
@@ -392,8 +392,8 @@ public:
         machine_.Install();
         traceTarget = &sink_;
 
-        laptops::Laptop laptop = ForcepadLaptopWithPointingStick(firmware_);
-        laptop.windows = shape.windows11 ? sim::Windows11_23H2() : sim::Windows10_22H2();
+        laptops::SimLaptop laptop = LoadSimLaptop("forcepad", firmware_);
+        laptop.windows = shape.windows11 ? ToSim(WindowsByName(11)) : ToSim(WindowsByName(10));
         laptop.hid.clear();
         for (std::size_t i = 0; i < shape.hid.size(); ++i)
             laptop.hid.push_back(MakeCollection(shape.hid[i], static_cast<int>(i), firmware_));

@@ -129,6 +129,7 @@ public:
         op.kind = RegOperation::Kind::SetValue;
         if (!rest.empty() && rest.front() == L'"') {
             op.type = kRegSz;
+            op.quoted = true;
             op.text = Quoted(rest, "the string");
             if (!Trim(rest).empty()) Fail("the end of the line after the closing '\"'", Trim(rest));
         } else if (rest.starts_with(L"dword:")) {

@@ -32,7 +32,8 @@ struct RegOperation {
     std::wstring name;  // the value's name; empty for the default value (@)
     // SetValue: the registry type (1 REG_SZ, 3 REG_BINARY, 4 REG_DWORD, or hex(N)'s N).
     std::uint32_t type = 0;
-    std::wstring text;               // REG_SZ written as "text": the text, unescaped
+    bool quoted = false;             // written as "text" (REG_SZ): the value is text, not data
+    std::wstring text;               // and the text, unescaped
     std::vector<std::uint8_t> data;  // dword (4 bytes, little-endian) and hex forms: the bytes
     int line = 0;                    // where it was written (the first line of a continued one)
     friend bool operator==(const RegOperation&, const RegOperation&) = default;

@@ -55,7 +55,7 @@ int FuzzFeatureAnswers(const std::uint8_t* data, std::size_t size) {
         firmware->Set(function, in.U16());
     }
     firmware->Script(AnyAnswers(in));
-    Build(s.machine, (setup & 1) ? ForcepadLaptopWithPointingStick(firmware) : TouchpadLaptop(firmware));
+    Build(s.machine, (setup & 1) ? LoadSimLaptop("forcepad", firmware) : LoadSimLaptop("touchpad", firmware));
     s.machine.registry.Import(DriverPackageReg(L"0000", 2, 3, (setup & 2) ? 1 : 0));
     WorkaroundGetHKRRegistryPath();
     ReadHKRDefaultSettings(DriverKeyPath());

@@ -142,7 +142,7 @@ int FuzzHidIds(const std::uint8_t* data, std::size_t size) {
     Scenario s;
     auto firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
     const std::uint8_t setup = in.U8();
-    sim::SetWindowsVersion(s.machine.registry, (setup & 1) ? sim::Windows11_23H2() : sim::Windows10_22H2());
+    sim::SetWindowsVersion(s.machine.registry, (setup & 1) ? ToSim(WindowsByName(11)) : ToSim(WindowsByName(10)));
     if (setup & 2) {
         s.machine.sessions.LogOn(L"alice");
         s.machine.files.AddFolder(CompanionPackageFolder(L"alice"));
@@ -150,7 +150,7 @@ int FuzzHidIds(const std::uint8_t* data, std::size_t size) {
     if ((setup & 0x1C) == 0x1C) {
         // More collections than the scan's tables hold: slow, so one input in eight.
         for (int i = 0; i < kHidMaxDevices + 2; ++i) {
-            sim::HidInterface h = TouchpadMouseCollection();
+            sim::HidInterface h = ForcepadCollection("pointer");
             h.path = HidPath(L"VEN_KBDX&DEV_0100&Col01#" + std::to_wstring(i));
             s.machine.devices.AddHid(h);
         }

@@ -106,7 +106,7 @@ int FuzzRegistryValues(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
     Scenario s;
     auto firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
-    Build(s.machine, ForcepadLaptopWithPointingStick(firmware));
+    Build(s.machine, LoadSimLaptop("forcepad", firmware));
     s.machine.registry.Import(DriverPackageReg(L"0000"));
     s.machine.devices.Add(SoftwareComponent());
     s.machine.sessions.LogOn(L"alice");

@@ -94,7 +94,7 @@ int FuzzRpcProcedures(const std::uint8_t* data, std::size_t size) {
     Scenario s;
     const std::uint8_t setup = in.U8();
     auto firmware = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
-    Build(s.machine, (setup & kForcepadLaptop) ? ForcepadLaptopWithPointingStick(firmware) : TouchpadLaptop(firmware));
+    Build(s.machine, (setup & kForcepadLaptop) ? LoadSimLaptop("forcepad", firmware) : LoadSimLaptop("touchpad", firmware));
     if (setup & kDriverPackage) {
         const std::int32_t palmDefault = in.Int32(), rangeGroup = in.Int32(), dynamic = in.Int32();
         s.machine.registry.Import(DriverPackageReg(L"0000", palmDefault, rangeGroup, dynamic));

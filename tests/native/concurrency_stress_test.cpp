@@ -180,7 +180,7 @@ const std::vector<StressTest::Actor> kActors = {
                           {win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND},
                           {win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL}};
          const auto& c = kControls[r % 4];
-         auto arrival = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE, TouchpadMouseCollection().path);
+         auto arrival = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE, ForcepadCollection("pointer").path);
          CServiceBase::ServiceControlHandler(c.control, c.event,
                                              c.control == win::SERVICE_CONTROL_DEVICEEVENT ? arrival.data() : nullptr,
                                              nullptr);

@@ -88,7 +88,7 @@ class ApplyCalls : public CountingPlatformTest, public testing::WithParamInterfa
 
 TEST_P(ApplyCalls, ScanAndOpenTheTouchpadOnlyAsOftenAsTheItemsPushed) {
     const ApplyCase& c = GetParam();
-    Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
+    SimLaptop laptop = LoadSimLaptop("forcepad", firmware);
     Build(machine, laptop);
     machine.registry.Import(DriverPackageReg(L"0000", 2, 3, c.dynamicMode));
     machine.sessions.LogOn(L"alice");

@@ -36,7 +36,7 @@ struct Case {
 };
 
 sim::HidInterface VendorCollectionWithIds(std::shared_ptr<sim::TouchpadFirmware> firmware, std::vector<win::BYTE> ids) {
-    sim::HidInterface c = TouchpadVendorCollection(std::move(firmware));
+    sim::HidInterface c = ForcepadCollection("vendor", std::move(firmware));
     c.rawProperties[win::SPDRP_HARDWAREID] = std::move(ids);
     return c;
 }

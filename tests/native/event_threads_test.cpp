@@ -41,7 +41,7 @@ using Values = std::map<std::wstring, std::optional<win::DWORD>>;
 
 class EventThreadTest : public ServiceTest {
 protected:
-    explicit EventThreadTest(LaptopMaker laptop = &TouchpadLaptop) : ServiceTest(laptop) {}
+    explicit EventThreadTest(const char* laptop = "touchpad") : ServiceTest(laptop) {}
 
     // Every forcepad value, the capability and the palm level under key.
     Values Snapshot(const std::wstring& key) const {
@@ -152,7 +152,7 @@ TEST_F(EventThreadTest, TheApiEventsCarryANullDaclSoAnyProgramMaySetThem) {
 
 class PstTest : public EventThreadTest {
 protected:
-    PstTest() : EventThreadTest(&ForcepadLaptopWithPointingStick) {}
+    PstTest() : EventThreadTest("forcepad") {}
 };
 
 struct PstCase {

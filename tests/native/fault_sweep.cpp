@@ -278,7 +278,7 @@ struct World {
     World() {
         ResetProcessState();
         machine.Install();
-        built = Build(machine, ForcepadLaptopWithPointingStick(firmware));
+        built = Build(machine, LoadSimLaptop("forcepad", firmware));
         machine.registry.Import(DriverPackageReg(L"0000", kPalmDefaultOption, 3, 1));
         sim::ServiceRecord installed;
         installed.name = kServiceName;
@@ -351,7 +351,7 @@ void Logoff(World& w) { w.Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_S
 void Resume(World& w) { w.Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND); }
 void DeviceArrival(World& w) {
     w.Control(win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL,
-              sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE, TouchpadMouseCollection().path));
+              sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE, ForcepadCollection("pointer").path));
 }
 // The input agent's flip of AABB, as it writes it, and the monitor's answer.
 void ToggleReport(World& w) {

@@ -14,7 +14,7 @@ using Dir = sim::TouchpadFirmware::Direction;
 class FeatureReportTest : public DeviceTest {
 protected:
     FeatureReportTest() {
-        built = Build(machine, TouchpadLaptop(firmware));
+        built = Build(machine, LoadSimLaptop("touchpad", firmware));
         EXPECT_TRUE(ScanTavoHidDevice(&touchpad));
         firmware->ClearReports();
     }

@@ -53,7 +53,7 @@ protected:
     // A laptop of the given Windows with the forcepad; the pointing stick's start-up state
     // is what the service would have found at start.
     void BuildLaptop(bool windows11, int pointingStickAtStart) {
-        Laptop laptop = windows11 ? ForcepadLaptopWithPointingStick(firmware) : TouchpadLaptop(firmware);
+        SimLaptop laptop = windows11 ? LoadSimLaptop("forcepad", firmware) : LoadSimLaptop("touchpad", firmware);
         Build(machine, laptop);
         ReadPSTStatusFromDM.store(pointingStickAtStart);
     }
@@ -287,7 +287,7 @@ TEST_F(ForcepadControlTest, AnUnreadableOptionWordStopsThePushAndClosesTheDevice
 }
 
 TEST_F(ForcepadControlTest, WithoutTheTouchpadNothingIsSentButTheSettingsStillGoInForce) {
-    Laptop laptop = TouchpadLaptop(firmware);
+    SimLaptop laptop = LoadSimLaptop("touchpad", firmware);
     laptop.hid.pop_back();  // the configuration collection is missing
     Build(machine, laptop);
     CompanionInstalled();

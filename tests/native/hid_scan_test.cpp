@@ -52,14 +52,14 @@ protected:
 };
 
 TEST_F(ScanTest, FindsTheConfigurationCollectionOfTheForcepad) {
-    Build(machine, ForcepadLaptopWithPointingStick(firmware));
+    Build(machine, LoadSimLaptop("forcepad", firmware));
     ASSERT_EQ(Scan(), 1);
     EXPECT_EQ(std::wstring(hwid), L"HID\\VEN_TAVO&DEV_0C5E&Col02");
     EXPECT_TRUE(Logged(L"ScanTavoHidDevice::Hid Device Count = 3\r\n"));
     EXPECT_TRUE(Logged(L"Device Logical  (0, 65535)\r\n"));
     EXPECT_TRUE(Logged(L"Device Physical (0, 0)\r\n"));
     EXPECT_TRUE(Logged(L"ScanTavoHidDevice::HID Device Select Index = 2, Hwid = HID\\VEN_TAVO&DEV_0C5E&Col02\r\n"));
-    EXPECT_EQ(machine.devices.OpenCount(TouchpadVendorCollection(nullptr).path), 2) << "scanned, then reopened";
+    EXPECT_EQ(machine.devices.OpenCount(ForcepadCollection("vendor", nullptr).path), 2) << "scanned, then reopened";
     EXPECT_EQ(GetFeatureFunction(handle, fn::kForcepadSupport), 0x0001);
 
     // The probes ran with it.
@@ -70,26 +70,21 @@ TEST_F(ScanTest, FindsTheConfigurationCollectionOfTheForcepad) {
 }
 
 TEST_F(ScanTest, TheLaterOfTwoQualifyingCollectionsIsSelected) {
-    Laptop laptop = TouchpadLaptop(firmware);
-    sim::HidInterface second = TouchpadVendorCollection(firmware);
-    second.path = HidPath(L"VEN_TAVO&DEV_0C5E&Col03#5&2a3b4c5d&0&0002");
-    second.hardwareIds = {L"HID\\VEN_TAVO&DEV_0C5E&Col03"};
-    second.productId = 0x4A52;
-    second.featureValues[0].logicalMax = 0x7FFF;
-    laptop.hid.push_back(second);
-    Build(machine, laptop);
+    // The touchpad laptop and a second collection with report 0x0D (Col03, product 0x4A52,
+    // logical maximum 0x7FFF), one firmware behind both.
+    Build(machine, LoadSimLaptop("two-pads", firmware));
 
     ASSERT_EQ(Scan(), 1);
     EXPECT_EQ(std::wstring(hwid), L"HID\\VEN_TAVO&DEV_0C5E&Col03");
     EXPECT_TRUE(Logged(L"Device Logical  (0, 65535)\r\n"));
     EXPECT_TRUE(Logged(L"Device Logical  (0, 32767)\r\n"));
     EXPECT_TRUE(Logged(L"ScanTavoHidDevice::HID Device Select Index = 3, Hwid = HID\\VEN_TAVO&DEV_0C5E&Col03\r\n"));
-    EXPECT_EQ(machine.devices.OpenCount(TouchpadVendorCollection(nullptr).path), 1) << "only the later is reopened";
+    EXPECT_EQ(machine.devices.OpenCount(ForcepadCollection("vendor", nullptr).path), 1) << "only the later is reopened";
     CloseHandle();
 }
 
 TEST_F(ScanTest, RightIdsWithoutTheVendorReportAreNotTheTouchpad) {
-    machine.devices.AddHid(TouchpadMouseCollection());
+    machine.devices.AddHid(ForcepadCollection("pointer"));
     machine.devices.AddHid(Collection(1, kTavoVid, 0x4A52, {VendorReport(0x0C), VendorReport(0x0E)}));
     machine.devices.AddHid(Collection(2, 0x1D93, kTavoPid, {}));
     ASSERT_EQ(Scan(), 0);
@@ -135,7 +130,7 @@ TEST_F(ScanTest, BelowOneHundredTwentyEightNothingIsSaidAboutTooMany) {
 }
 
 TEST_F(ScanTest, EveryPathClosesWhatItOpened) {
-    Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
+    SimLaptop laptop = LoadSimLaptop("forcepad", firmware);
     for (int i = 0; i < 5; ++i) laptop.hid.push_back(Collection(10 + i, kTavoVid, kTavoPid, {VendorReport()}));
     Build(machine, laptop);
     // Collections 3 to 7 would qualify; 3 to 6 each fail at another step of the check (the
@@ -166,7 +161,7 @@ TEST_F(ScanTest, EveryPathClosesWhatItOpened) {
 }
 
 TEST_F(ScanTest, DeviceThatVanishesBeforeTheReopenGivesAnInvalidHandle) {
-    Laptop laptop = TouchpadLaptop(firmware);
+    SimLaptop laptop = LoadSimLaptop("touchpad", firmware);
     laptop.hid[2].vanishAfterOpens = 1;
     Build(machine, laptop);
     ASSERT_EQ(Scan(), 1) << "the selection stands; the caller's first transfer fails";
@@ -185,14 +180,14 @@ TEST_F(ScanTest, OpenTakesTheMostAccessTheSystemGrants) {
     sim::HidInterface readOnly = Collection(1, 0x1111, 0x2222, {});
     readOnly.grantableAccess = win::GENERIC_READ;
     machine.devices.AddHid(readOnly);
-    machine.devices.AddHid(KeyboardCollection());
+    machine.devices.AddHid(ForcepadCollection("keyboard"));
     machine.devices.AddHid(Collection(2, 0x1111, 0x2222, {}));
 
     win::DWORD granted = 0xDEAD;
     win::UniqueDeviceHandle h = OpenHidDevice(readOnly.path.c_str(), &granted);
     EXPECT_TRUE(h);
     EXPECT_EQ(granted, win::GENERIC_READ);
-    win::UniqueDeviceHandle k = OpenHidDevice(KeyboardCollection().path.c_str(), &granted);
+    win::UniqueDeviceHandle k = OpenHidDevice(ForcepadCollection("keyboard").path.c_str(), &granted);
     EXPECT_TRUE(k);
     EXPECT_EQ(granted, 0u);
     win::UniqueDeviceHandle full = OpenHidDevice(Collection(2, 0, 0, {}).path.c_str(), &granted);
@@ -236,7 +231,7 @@ namespace tavo::test {
 namespace {
 
 TEST_F(ScanTest, ConcurrentScansEachOpenTheirOwnHandle) {
-    Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
+    SimLaptop laptop = LoadSimLaptop("forcepad", firmware);
     Build(machine, laptop);
     constexpr int kThreads = 4;
     std::vector<TavoTouchpad> pads(kThreads);

@@ -4,24 +4,36 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "laptops/laptop_file.h"
+#include "laptops/laptops.h"
 #include "platform/reg_text.h"
+#include "platform/sim/machine.h"
 
 namespace tavo::laptops {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A registry's values by place: their type and bytes.
+using Registry = std::map<std::wstring, std::pair<win::DWORD, std::vector<win::BYTE>>>;
+Registry Values(const sim::Machine& machine) {
+    Registry out;
+    for (const auto& [place, v] : machine.registry.Snapshot()) out[place] = {v.type, v.data};
+    return out;
+}
 using Kind = RegOperation::Kind;
 
 // ---- the .reg parser -----------------------------------------------------------------------
 
 RegOperation Op(Kind kind, std::wstring key, std::wstring name = L"", std::uint32_t type = 0, std::wstring text = L"",
                 std::vector<std::uint8_t> data = {}, int line = 0) {
-    return RegOperation{kind, std::move(key), std::move(name), type, std::move(text), std::move(data), line};
+    const bool quoted = type == 1 && data.empty();
+    return RegOperation{kind, std::move(key), std::move(name), type, quoted, std::move(text), std::move(data), line};
 }
 
 TEST(RegText, ReadsWhatTheRegistryEditorWrites) {
@@ -271,7 +283,7 @@ TEST_F(LaptopFileDir, ASmallFileLoadsWithItsDefaults) {
 
 
 // Every way a file can be wrong, one case each: refused with the file, the line (or the
-// field) and what was expected, and nothing returned.
+// field) and what was expected; nothing returned, and on the simulator the machine as it was.
 struct BadFile {
     const char* what;
     std::string json;  // the laptop file (empty: none is written)
@@ -373,7 +385,74 @@ TEST_F(LaptopFileDir, AMalformedFileIsRefusedWithOneClearMessage) {
         } catch (const LaptopFileError& e) {
             EXPECT_EQ(std::string(e.what()), expected);
         }
+
+        sim::Machine machine;
+        machine.registry.SetDword(L"HKLM\\Software\\Before", L"V", 1);
+        const Registry before = Values(machine);
+        try {
+            BuildLaptopFile(machine, Path("laptop.json"), {.softwareComponent = true, .registry = true});
+            ADD_FAILURE() << "built";
+        } catch (const LaptopFileError& e) {
+            EXPECT_EQ(std::string(e.what()), expected);
+        }
+        EXPECT_EQ(Values(machine), before);
+        EXPECT_EQ(machine.devices.Add(sim::Device{}), 1u) << "no device was added before";
     }
+}
+
+// ---- the files on the simulated machine ------------------------------------------------------
+
+Registry RegistryOf(const std::function<void(sim::Machine&)>& make) {
+    sim::Machine machine;
+    make(machine);
+    return Values(machine);
+}
+
+TEST(SimLaptop, TheRegistryIsTheDriverPackagesOnlyWhenAsked) {
+    const std::wstring settingsKey = L"HKLM\\System\\CurrentControlSet\\Control\\Brindlex_PTP";
+    const auto windowsOnly = RegistryOf([](sim::Machine& m) { sim::SetWindowsVersion(m.registry, ToSim(WindowsByName(11))); });
+    // Scenarios that import their own driver package see only it.
+    EXPECT_EQ(RegistryOf([](sim::Machine& m) { Build(m, LoadSimLaptop("forcepad")); }), windowsOnly);
+    EXPECT_EQ(RegistryOf([](sim::Machine& m) {
+                  Build(m, LoadSimLaptop("forcepad"));
+                  m.registry.Import(DriverPackageReg(L"0000", 2, 3, 0));
+              }),
+              RegistryOf([](sim::Machine& m) {
+                  sim::SetWindowsVersion(m.registry, ToSim(WindowsByName(11)));
+                  m.registry.Import(DriverPackageReg(L"0000", 2, 3, 0));
+              }));
+    // The file's: the driver package's instance, as the tests' helper writes it, and the settings key.
+    EXPECT_EQ(RegistryOf([](sim::Machine& m) { Build(m, LoadSimLaptop("forcepad"), {.registry = true}); }),
+              RegistryOf([&](sim::Machine& m) {
+                  sim::SetWindowsVersion(m.registry, ToSim(WindowsByName(11)));
+                  m.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
+                  m.registry.SetDword(settingsKey, L"AABB", 0);
+              }));
+}
+
+TEST(SimLaptop, BuildsTheFilesDevicesInOrderWithAFirmwareEach) {
+    sim::Machine machine;
+    const BuiltLaptop built = Build(machine, LoadSimLaptop("two-pads"), {.softwareComponent = true});
+    EXPECT_EQ(built.hidNodes, (std::vector<win::DEVINST>{1, 2, 3, 4}));
+    EXPECT_EQ(built.mouseNodes, std::vector<win::DEVINST>{5});
+    EXPECT_EQ(built.softwareComponentNode, 6u);
+    ASSERT_EQ(built.firmware.size(), 4u);
+    EXPECT_FALSE(built.firmware[0] || built.firmware[1]) << "the keyboard and pointer answer no vendor report";
+    ASSERT_TRUE(built.firmware[2] && built.firmware[3]);
+    EXPECT_NE(built.firmware[2], built.firmware[3]) << "each pad its own";
+    EXPECT_EQ(built.Pad(), built.firmware[2]);
+    EXPECT_EQ(built.firmware[3]->Values(), ForcepadFunctions());
+
+    // A scenario's own firmware answers behind every pad; nothing of the file is put into it.
+    auto own = std::make_shared<sim::TouchpadFirmware>();
+    const SimLaptop shared = LoadSimLaptop("two-pads", own);
+    EXPECT_EQ(shared.hid[2].firmware, own);
+    EXPECT_EQ(shared.hid[3].firmware, own);
+    EXPECT_TRUE(own->Values().empty());
+    EXPECT_EQ(shared.hid[0].grantableAccess, 0u) << "system-owned";
+    EXPECT_EQ(shared.hid[2].grantableAccess, win::GENERIC_READ | win::GENERIC_WRITE);
+    ASSERT_TRUE(shared.softwareComponent);
+    EXPECT_EQ(shared.softwareComponent->setupClass, kSoftwareComponentClass);
 }
 
 }  // namespace

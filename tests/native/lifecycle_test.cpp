@@ -150,7 +150,7 @@ TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartG
         ResetProcessState();
         sim::Machine fresh;
         fresh.Install();
-        Build(fresh, TouchpadLaptop(firmware));
+        Build(fresh, LoadSimLaptop("touchpad", firmware));
         if (c.driverPackage) fresh.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
         auto local = std::make_unique<CSampleService>();
         local->Start(0, nullptr);

@@ -28,7 +28,7 @@ class ProceduresTest : public CompanionTest {
 public:
     void SetUp() override {
         CompanionTest::SetUp();
-        built = Build(machine, TouchpadLaptop(firmware));
+        built = Build(machine, LoadSimLaptop("touchpad", firmware));
         machine.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
         ASSERT_TRUE(WorkaroundGetHKRRegistryPath());
         ReadHKRDefaultSettings(DriverKeyPath());

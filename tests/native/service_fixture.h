@@ -36,9 +36,9 @@ constexpr ForcepadSettings kAliceForcepad{4, 1, 75, 2, 2, 1, 0, 1, 0};
 
 class ServiceTest : public SimTest {
 protected:
-    using LaptopMaker = Laptop (*)(std::shared_ptr<sim::TouchpadFirmware>);
-    explicit ServiceTest(LaptopMaker laptop = &TouchpadLaptop) {
-        Build(machine, laptop(firmware));
+    // The laptop file by name; the scenario's firmware answers behind its pad.
+    explicit ServiceTest(const char* laptop = "touchpad") {
+        Build(machine, LoadSimLaptop(laptop, firmware));
         machine.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
     }
     ~ServiceTest() override {

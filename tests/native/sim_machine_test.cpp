@@ -84,6 +84,21 @@ TEST(SimRegistry, ImportReadsLikeADriverPackage) {
     EXPECT_TRUE(m.registry.SubKeys(key).empty());
 }
 
+TEST(SimRegistry, AMalformedImportChangesNothing) {
+    sim::Machine m;
+    m.registry.SetDword(L"HKLM\\Software\\T", L"v", 1);
+    const auto before = m.registry.SubKeys(L"HKLM\\Software");
+    try {
+        m.registry.Import(L"[-HKLM\\Software\\T]\n[HKLM\\Software\\New]\n\"a\"=dword:1\n\"b\"=dword:nope\n", "pkg.reg");
+        ADD_FAILURE() << "imported";
+    } catch (const tavo::RegTextError& e) {
+        EXPECT_STREQ(e.what(), "pkg.reg:4: expected dword:XXXXXXXX (1 to 8 hex digits), got \"dword:nope\"");
+    }
+    EXPECT_EQ(m.registry.SubKeys(L"HKLM\\Software"), before) << "neither the deletion nor the new key happened";
+    EXPECT_EQ(m.registry.Dword(L"HKLM\\Software\\T", L"v"), 1u);
+    EXPECT_THROW(m.registry.ImportHive(L"C:\\Users\\a\\NTUSER.DAT", L"\"H\"=dword:3\n"), tavo::RegTextError);
+}
+
 TEST(SimRegistry, HandleToADeletedKeyReportsKeyDeleted) {
     sim::Machine m;
     m.registry.SetDword(L"HKLM\\Software\\T", L"v", 1);

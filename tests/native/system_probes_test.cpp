@@ -23,7 +23,7 @@ protected:
 };
 
 TEST_F(ProbeTest, Windows11IsDecidedByBuild22000AndNeverForgotten) {
-    Build(machine, TouchpadLaptop(firmware));
+    Build(machine, LoadSimLaptop("touchpad", firmware));
     SetBuild(L"21999");
     Scan();
     EXPECT_TRUE(Logged(L"WinOSInfo.build = 21999\r\n"));
@@ -45,7 +45,7 @@ TEST_F(ProbeTest, Windows11IsDecidedByBuild22000AndNeverForgotten) {
 }
 
 TEST_F(ProbeTest, VersionValuesAreReadAsWindowsStoresThem) {
-    sim::SetWindowsVersion(machine.registry, sim::Windows11_23H2());
+    sim::SetWindowsVersion(machine.registry, ToSim(WindowsByName(11)));
     SetBuild(L"22000.2538 ");  // only the leading digits count
     machine.registry.SetString(sim::kCurrentVersionKey, L"UBR", L"2538");  // wrong type
     // The size of a DWORD, but not one.
@@ -84,7 +84,7 @@ TEST_F(ProbeTest, UnreadableVersionValuesKeepWhatWasThere) {
 }
 
 TEST_F(ProbeTest, PointingStickThirdInTheMouseListWritesZeroZeroOne) {
-    Build(machine, ForcepadLaptopWithPointingStick(firmware));
+    Build(machine, LoadSimLaptop("forcepad", firmware));
     // The third write fails: what stays is the 0 written for the devices before the stick.
     machine.faults.Fail("RegSetValueExW", win::ERROR_ACCESS_DENIED, 3);
     EXPECT_TRUE(GetPSTDeivce()) << "a failed write does not change the probe's result";
@@ -123,7 +123,7 @@ TEST_F(ProbeTest, PointingStickWithAProblemEndsTheWalk) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
+        SimLaptop laptop = LoadSimLaptop("forcepad", firmware);
         laptop.mice[2].status = c.status;
         laptop.mice[2].problem = c.problem;
         laptop.mice.push_back(PointingStick());  // a healthy one later must not be examined
@@ -144,7 +144,7 @@ TEST_F(ProbeTest, PointingStickWithAProblemEndsTheWalk) {
     }
 
     // A node status that cannot be read counts as no problem.
-    const BuiltLaptop built = Build(machine, ForcepadLaptopWithPointingStick(firmware));
+    const BuiltLaptop built = Build(machine, LoadSimLaptop("forcepad", firmware));
     machine.devices.SetProblem(built.mouseNodes[2], win::CM_PROB_FAILED_START);
     machine.faults.Fail("CM_Get_DevNode_Status", win::CR_NO_SUCH_DEVNODE);
     EXPECT_TRUE(GetPSTDeivce());

@@ -28,7 +28,7 @@ protected:
         EXPECT_EQ(machine.handles.OpenCount("Profile"), 0) << "a user profile was left loaded";
     }
 
-    BuiltLaptop BuildForcepadLaptop() { return Build(machine, ForcepadLaptopWithPointingStick(firmware)); }
+    BuiltLaptop BuildForcepadLaptop() { return Build(machine, LoadSimLaptop("forcepad", firmware)); }
     // alice at the console with the given "Enabled" line in her hive (empty: no such key).
     void AliceAtConsole(const std::wstring& enabledLine) {
         machine.sessions.LogOn(L"alice");
@@ -109,7 +109,10 @@ TEST_F(TouchpadInfoTest, FailedBiosReadLeavesTheWorkingBitSet) {
 }
 
 TEST_F(TouchpadInfoTest, NoTouchpad) {
-    Build(machine, Laptop{sim::Windows11_23H2(), {KeyboardCollection()}, {}});
+    SimLaptop keyboardOnly;
+    keyboardOnly.windows = ToSim(WindowsByName(11));
+    keyboardOnly.hid = {ForcepadCollection("keyboard")};
+    Build(machine, keyboardOnly);
     EXPECT_EQ(ReadTouchpadInfo(), 0);
     EXPECT_TRUE(Logged(L"Cannot Find TAVO HID Device\r\n"));
     EXPECT_EQ(Status(), 0x02) << "no BIOS bit, no device; no user leaves bit 1 set";
@@ -247,11 +250,11 @@ TEST_F(TouchpadInfoTest, NoMatchNoListOrUnterminatedTargetGivesZero) {
 
 TEST_F(TouchpadInfoTest, LongHardwareIdListsAreStillExamined) {
     // A collection whose id list does not fit 520 bytes: read again at its own size.
-    sim::HidInterface sensor = TouchpadVendorCollection(nullptr);
+    sim::HidInterface sensor = ForcepadCollection("vendor", nullptr);
     sensor.path = HidPath(L"VEN_TAVO&DEV_0C5F&Col03#5&2a3b4c5d&0&0002");
     sensor.hardwareIds = {L"HID\\VEN_TAVO&DEV_0C5F&Col03", std::wstring(300, L'C')};
-    Laptop laptop = ForcepadLaptopWithPointingStick(firmware);
-    laptop.hid = {KeyboardCollection(), sensor, TouchpadVendorCollection(firmware)};
+    SimLaptop laptop = LoadSimLaptop("forcepad", firmware);
+    laptop.hid = {ForcepadCollection("keyboard"), sensor, ForcepadCollection("vendor", firmware)};
     auto built = Build(machine, laptop);
     machine.devices.SetProblem(built.hidNodes[1], win::CM_PROB_DISABLED);
 

@@ -1,6 +1,6 @@
 // tavo-sim: runs the whole service on a simulated laptop and shows what it does to the pad.
 //
-// The laptop is data (src/laptops); the service is the same code that ships. After each
+// The laptop is a file (laptops/NAME.json); the service is the same code that ships. After each
 // step of the lifecycle it prints the trace the step wrote, the pad's function values and
 // the settings in force.
 #include <cstdio>
@@ -15,7 +15,6 @@
 #include "common/registry_paths.h"
 #include "laptops/laptops.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/sim_windows_version.h"
 #include "rpc/procedures.h"
 #include "service/sample_service.h"
 #include "settings/settings_records.h"
@@ -29,7 +28,7 @@ const std::wstring kInForce = std::wstring(L"HKLM\\") + kSettingsKeyPath;
 constexpr wchar_t kUser[] = L"alice";
 
 struct Options {
-    const NamedLaptop* laptop = &kLaptops[0];
+    std::string laptop = "forcepad";  // a name in laptops/ or a file
     int windows = 0;  // 0: the laptop's own
     bool userAtStart = false;
     bool companion = true;
@@ -44,13 +43,14 @@ std::string Narrow(std::wstring_view text) {
 
 void PrintHelp() {
     std::printf(
-        "Usage: tavo-sim [--laptop NAME] [--windows 10|11] [--user-at-start] [--no-companion] [--no-trace]\n"
+        "Usage: tavo-sim [--laptop NAME|FILE] [--windows 10|11] [--user-at-start] [--no-companion] [--no-trace]\n"
         "\n"
         "Runs the touchpad service on a simulated laptop through start, logon, the settings\n"
         "application's calls, resume, device arrival, logoff and stop, printing after each\n"
         "step the service's trace, the pad's function values and the settings in force.\n"
         "\n"
-        "  --laptop NAME     the simulated laptop (default: %s)\n"
+        "  --laptop NAME|FILE  the simulated laptop: a laptop file, or the name of one in\n"
+        "                    %s (default: forcepad)\n"
         "  --windows 10|11   the Windows the laptop runs (default: the laptop's own)\n"
         "  --user-at-start   alice is already logged on when the service starts\n"
         "  --no-companion    the settings application is not installed: the service falls\n"
@@ -60,8 +60,14 @@ void PrintHelp() {
         "  --help            this text\n"
         "\n"
         "Laptops:\n",
-        kLaptops[0].name);
-    for (const auto& l : kLaptops) std::printf("  %-10s %s\n", l.name, l.description);
+        LaptopsDir().c_str());
+    for (const auto& name : LaptopFileNames()) {
+        try {
+            std::printf("  %-10s %s\n", name.c_str(), LoadLaptopFile(FindLaptopFile(name)).description.c_str());
+        } catch (const LaptopFileError& e) {
+            std::printf("  %-10s (cannot be used: %s)\n", name.c_str(), e.what());
+        }
+    }
 }
 
 // 0: run; 1: help shown; 2: bad arguments (message printed).
@@ -81,13 +87,7 @@ int Parse(int argc, char** argv, Options* options) {
         } else if (arg == "--laptop") {
             const char* name = value("--laptop");
             if (!name) return 2;
-            options->laptop = nullptr;
-            for (const auto& l : kLaptops)
-                if (std::strcmp(l.name, name) == 0) options->laptop = &l;
-            if (!options->laptop) {
-                std::fprintf(stderr, "tavo-sim: no laptop named \"%s\"; --help lists them\n", name);
-                return 2;
-            }
+            options->laptop = name;
         } else if (arg == "--windows") {
             const char* v = value("--windows");
             if (!v) return 2;
@@ -115,22 +115,23 @@ int Parse(int argc, char** argv, Options* options) {
 
 class Run {
 public:
-    explicit Run(const Options& options) : options_(options) {
+    Run(const Options& options, const LaptopSpec& spec) : options_(options), spec_(spec) {
         ResetProcessState();
         machine_.threads.SetMode(sim::SimThreads::Mode::Inline);
         machine_.Install();
-        Laptop laptop = options.laptop->make(firmware_);
-        if (options.windows == 10) laptop.windows = sim::Windows10_22H2();
-        if (options.windows == 11) laptop.windows = sim::Windows11_23H2();
-        windows11_ = std::stoi(laptop.windows.currentBuild) >= 22000;
-        Build(machine_, laptop);
-        // The driver package: dynamic palm mode supported, default palm level 2.
-        machine_.registry.Import(DriverPackageReg(L"0000", 2, 3, 1));
+        SimLaptop laptop = ToSim(spec);
+        if (options.windows != 0) laptop.windows = ToSim(WindowsByName(options.windows));
+        windows11_ = std::wcstoul(laptop.windows.currentBuild.c_str(), nullptr, 10) >= 22000;
+        // The laptop with the registry its driver package leaves; the settings application's
+        // software component only when it is installed.
+        const BuiltLaptop built = Build(machine_, laptop, {.softwareComponent = options.companion, .registry = true});
+        for (std::size_t i = 0; i < laptop.hid.size(); ++i)
+            if (built.firmware[i]) pads_.push_back({spec.hid[i].name, built.firmware[i], built.firmware[i]->Values()});
         machine_.sessions.AddUser(kUser);
         // The input agent beside the service, in the folder a service starts in.
         machine_.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
         if (options.companion) {
-            InstallCompanion(machine_, kUser);
+            machine_.files.AddFolder(CompanionPackageFolder(kUser));
             // What alice chose in the application earlier, stored under her name.
             Store(kInForce + L"\\" + kUser, PalmSettings{3, 10, 10, 20, 20});
             Store(kInForce + L"\\" + kUser, ForcepadSettings{4, 1, 75, 2, 2, 1, 0, 1, 0});
@@ -139,10 +140,12 @@ public:
 
     int Go() {
         const auto& o = options_;
-        std::printf("tavo-sim: %s laptop, Windows %s, %s, %s\n", o.laptop->name,
+        std::printf("tavo-sim: %s laptop (%s), Windows %s, %s, %s\n", spec_.name.c_str(), spec_.file.c_str(),
                     windows11_ ? "11" : "10",
                     o.userAtStart ? "alice at the console from the start" : "alice logs on after the start",
-                    o.companion ? "settings application installed" : "no settings application");
+                    !o.companion              ? "no settings application"
+                    : spec_.softwareComponent ? "settings application installed"
+                                              : "settings application installed, but the laptop has no software component");
         if (o.companion)
             std::printf("alice's own choice, stored earlier: palm level 3, haptic feedback 75 %%, click force 2\n");
 
@@ -226,17 +229,21 @@ private:
         PrintInForce();
     }
 
-    // The function table; a value the step changed is marked with '*'.
+    // The function table of each pad (named when the laptop has several); a value the step
+    // changed is marked with '*'.
     void PrintPad() {
-        const auto values = firmware_->Values();
-        std::printf("  pad:");
-        for (const auto& [function, value] : values) {
-            auto before = lastPad_.find(function);
-            const bool changed = before != lastPad_.end() && before->second != value;
-            std::printf(" %04X=%04X%s", function, value, changed ? "*" : "");
+        if (pads_.empty()) std::printf("  pad: (the laptop has no firmware)\n");
+        for (auto& pad : pads_) {
+            const auto values = pad.firmware->Values();
+            std::printf("  pad%s%s:", pads_.size() > 1 ? " " : "", pads_.size() > 1 ? pad.name.c_str() : "");
+            for (const auto& [function, value] : values) {
+                auto before = pad.last.find(function);
+                const bool changed = before != pad.last.end() && before->second != value;
+                std::printf(" %04X=%04X%s", function, value, changed ? "*" : "");
+            }
+            std::printf("\n");
+            pad.last = values;
         }
-        std::printf("\n");
-        lastPad_ = values;
     }
 
     template <typename Record>
@@ -264,11 +271,16 @@ private:
     }
 
     Options options_;
+    const LaptopSpec& spec_;
     bool windows11_ = false;
     sim::Machine machine_;
-    std::shared_ptr<sim::TouchpadFirmware> firmware_ = std::make_shared<sim::TouchpadFirmware>(ForcepadFunctions());
+    struct Pad {
+        std::string name;  // the collection's
+        std::shared_ptr<sim::TouchpadFirmware> firmware;
+        std::map<win::WORD, win::WORD> last;  // as the last step left it
+    };
+    std::vector<Pad> pads_;
     std::unique_ptr<CSampleService> service_;
-    std::map<win::WORD, win::WORD> lastPad_ = firmware_->Values();
 };
 
 }  // namespace
@@ -280,6 +292,13 @@ int main(int argc, char** argv) {
         case 2: return 2;
         default: break;
     }
-    Run run(options);
+    LaptopSpec spec;
+    try {
+        spec = LoadLaptopFile(FindLaptopFile(options.laptop));
+    } catch (const LaptopFileError& e) {
+        std::fprintf(stderr, "tavo-sim: %s\n", e.what());
+        return 2;
+    }
+    Run run(options, spec);
     return run.Go();
 }

@@ -504,105 +504,31 @@ void SimRegistry::DenyWrite(std::wstring_view keyPath) {
     WalkPath(keyPath, true)->denyWrite = true;
 }
 
-namespace {
-
-std::wstring_view Trim(std::wstring_view s) {
-    while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r')) s.remove_suffix(1);
-    return s;
+void SimRegistry::Import(std::wstring_view regText, std::string_view fileName) {
+    Apply(tavo::ParseRegText(regText, fileName));
 }
 
-// Reads a quoted .reg string starting at s[0] == '"'; returns the text and advances s.
-std::wstring ReadQuoted(std::wstring_view& s) {
-    std::wstring out;
-    std::size_t i = 1;
-    for (; i < s.size() && s[i] != L'"'; ++i) {
-        if (s[i] == L'\\' && i + 1 < s.size()) ++i;
-        out += s[i];
-    }
-    s.remove_prefix(std::min(i + 1, s.size()));
-    return out;
-}
-
-std::vector<win::BYTE> ParseHexBytes(std::wstring_view s) {
-    std::vector<win::BYTE> bytes;
-    std::wstring digits;
-    for (wchar_t c : s) {
-        if (std::iswxdigit(static_cast<wint_t>(c))) {
-            digits += c;
-        } else if (c == L',') {
-            if (!digits.empty()) bytes.push_back(static_cast<win::BYTE>(std::stoul(digits, nullptr, 16)));
-            digits.clear();
-        }
-    }
-    if (!digits.empty()) bytes.push_back(static_cast<win::BYTE>(std::stoul(digits, nullptr, 16)));
-    return bytes;
-}
-
-}  // namespace
-
-void SimRegistry::Import(std::wstring_view regText) {
-    std::wstring currentKey;
-    bool haveKey = false;
-    std::wstring pending;
-    std::size_t pos = 0;
-    while (pos <= regText.size()) {
-        std::size_t end = regText.find(L'\n', pos);
-        if (end == std::wstring_view::npos) end = regText.size();
-        std::wstring_view line = Trim(regText.substr(pos, end - pos));
-        pos = end + 1;
-        if (!line.empty() && line.back() == L'\\') {  // continuation of a hex list
-            pending += std::wstring(line.substr(0, line.size() - 1));
-            continue;
-        }
-        std::wstring whole = pending + std::wstring(line);
-        pending.clear();
-        std::wstring_view l = Trim(whole);
-        if (l.empty() || l.front() == L';' || l.starts_with(L"Windows Registry Editor")) continue;
-        if (l.front() == L'[') {
-            std::wstring_view path = l.substr(1, l.find(L']') - 1);
-            if (!path.empty() && path.front() == L'-') {
-                DeleteKey(path.substr(1));
-                haveKey = false;
-                continue;
+void SimRegistry::Apply(const std::vector<tavo::RegOperation>& operations) {
+    using Kind = tavo::RegOperation::Kind;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    for (const auto& op : operations) {
+        switch (op.kind) {
+            case Kind::CreateKey: WalkPath(op.key, true); break;
+            case Kind::DeleteKey: DeleteKey(op.key); break;
+            case Kind::SetValue:
+                if (op.quoted)
+                    SetString(op.key, op.name, op.text);
+                else
+                    SetRaw(op.key, op.name, op.type, op.data);
+                break;
+            case Kind::DeleteValue: {
+                auto key = WalkPath(op.key, true);
+                std::wstring f = Fold(op.name);
+                if (writeHook_ && key->FindValue(op.name)) writeHook_(PlaceOf(*key) + L":" + f, std::nullopt);
+                if (std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; }))
+                    Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
+                break;
             }
-            currentKey = std::wstring(path);
-            WalkPath(currentKey, true);
-            haveKey = true;
-            continue;
-        }
-        if (!haveKey) throw std::invalid_argument("registry value outside a key section");
-        std::wstring name;
-        std::wstring_view rest = l;
-        if (rest.front() == L'@') {
-            rest.remove_prefix(1);
-        } else if (rest.front() == L'"') {
-            name = ReadQuoted(rest);
-        } else {
-            throw std::invalid_argument("malformed registry value line");
-        }
-        rest = Trim(rest);
-        if (rest.empty() || rest.front() != L'=') throw std::invalid_argument("registry value without '='");
-        rest = Trim(rest.substr(1));
-        if (rest.front() == L'"') {
-            SetString(currentKey, name, ReadQuoted(rest));
-        } else if (rest.starts_with(L"dword:")) {
-            SetDword(currentKey, name, static_cast<win::DWORD>(std::stoul(std::wstring(rest.substr(6)), nullptr, 16)));
-        } else if (rest.starts_with(L"hex(")) {
-            std::size_t close = rest.find(L')');
-            win::DWORD type = static_cast<win::DWORD>(std::stoul(std::wstring(rest.substr(4, close - 4)), nullptr, 16));
-            SetRaw(currentKey, name, type, ParseHexBytes(rest.substr(rest.find(L':') + 1)));
-        } else if (rest.starts_with(L"hex:")) {
-            SetRaw(currentKey, name, win::REG_BINARY, ParseHexBytes(rest.substr(4)));
-        } else if (rest == L"-") {
-            std::lock_guard<std::recursive_mutex> lock(lock_);
-            auto key = WalkPath(currentKey, true);
-            std::wstring f = Fold(name);
-            if (writeHook_ && key->FindValue(name)) writeHook_(PlaceOf(*key) + L":" + f, std::nullopt);
-            if (std::erase_if(key->values, [&](const RegValue& v) { return Fold(v.name) == f; }))
-                Changed(key, win::REG_NOTIFY_CHANGE_LAST_SET);
-        } else {
-            throw std::invalid_argument("unsupported registry value type");
         }
     }
 }
@@ -663,6 +589,10 @@ void SimRegistry::SetWriteHook(WriteHook hook) {
 // ---- hives ------------------------------------------------------------------------------
 
 void SimRegistry::ImportHive(std::wstring_view file, std::wstring_view regText) {
+    ImportHive(file, tavo::ParseRegText(regText, "(.reg text of a user hive)"));
+}
+
+void SimRegistry::ImportHive(std::wstring_view file, const std::vector<tavo::RegOperation>& operations) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     auto& hive = hives_[Fold(file)];
     if (!hive) hive = std::make_shared<Key>();
@@ -675,7 +605,7 @@ void SimRegistry::ImportHive(std::wstring_view file, std::wstring_view regText) 
         ~Restore() { roots[slot] = saved; }
     } restore{roots_, hkcu, roots_[hkcu]};
     roots_[hkcu] = hive;
-    Import(regText);
+    Apply(operations);
 }
 
 bool SimRegistry::LoadHive(std::wstring_view keyPath, std::wstring_view file) {

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/reg_text.h"
 #include "platform/registry.h"
 #include "platform/sim/faults.h"
 #include "platform/sim/sim_sync.h"
@@ -55,9 +56,11 @@ public:
                                          bool asynchronous) override;
 
     // ---- set-up and inspection for tests (full paths start with the root's name) ----
-    // Imports ".reg" text: [ROOT\path] sections, "name"=dword:..., "name"="text",
-    // "name"=hex(N):.., "name"=hex:.., @= for the default value, [-ROOT\path] deletes.
-    void Import(std::wstring_view regText);
+    // Imports ".reg" text (platform/reg_text.h): all of it is parsed first, so a malformed
+    // text throws tavo::RegTextError, naming fileName and the line, and changes nothing.
+    void Import(std::wstring_view regText, std::string_view fileName = "(.reg text)");
+    // Carries out what a parsed text asks for, in order.
+    void Apply(const std::vector<tavo::RegOperation>& operations);
     void SetDword(std::wstring_view keyPath, std::wstring_view name, win::DWORD value);
     void SetString(std::wstring_view keyPath, std::wstring_view name, std::wstring_view value,
                    win::DWORD type = win::REG_SZ);
@@ -87,6 +90,7 @@ public:
     // Fills the hive file (created empty when new) from ".reg" text whose sections start at
     // HKEY_CURRENT_USER, as a user's exported settings read. The hive may be mounted or not.
     void ImportHive(std::wstring_view file, std::wstring_view regText);
+    void ImportHive(std::wstring_view file, const std::vector<tavo::RegOperation>& operations);
     // Mounts the hive file at keyPath (a new key directly under a root); false when the
     // path is taken or its parent is missing.
     bool LoadHive(std::wstring_view keyPath, std::wstring_view file);

@@ -18,9 +18,7 @@ struct WindowsVersion {
 
 inline constexpr wchar_t kCurrentVersionKey[] = L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
-// Windows 11 still calls itself "Windows 10" in ProductName; only the build tells them apart.
-inline WindowsVersion Windows10_22H2() { return {L"Windows 10 Pro", L"2009", L"19045", 10, 0, 3803}; }
-inline WindowsVersion Windows11_23H2() { return {L"Windows 10 Pro", L"2009", L"22631", 10, 0, 2861}; }
+// The versions laptops run are data: laptops::WindowsByName and the laptop files.
 
 inline void SetWindowsVersion(SimRegistry& registry, const WindowsVersion& v) {
     registry.SetString(kCurrentVersionKey, L"ProductName", v.productName);
