@@ -38,7 +38,7 @@ constexpr wchar_t kDriverService[] = L"tavovpad";
 constexpr wchar_t kDriverFile[] = L"tavovpad.sys";
 constexpr wchar_t kDriverInf[] = L"tavovpad.inf";
 constexpr std::size_t kMaxFunctions = 512;  // the driver's table
-constexpr DWORD kDeviceTimeoutMs = 10000;
+constexpr DWORD kDeviceTimeoutMs = 30000;  // generous: a loaded machine slows Wine down
 const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
 const GUID kMouseClass = {0x4d36e96f, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
