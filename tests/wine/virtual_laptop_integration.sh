@@ -5,7 +5,9 @@
 # pad, the registry and the trace: the start's probes, tavoctl's reads, the settings
 # application's forcepad set on Windows 11 and on Windows 10, the agent's toggle report, the
 # pointing-stick events, metering, the stop, a pad that refuses everything or is unplugged,
-# and HID devices that must never be selected. One prefix for all of it.
+# and HID devices that must never be selected. One prefix for all of it. Each step's record and
+# the registry values after it are then compared with what the same steps give on the
+# simulator (tests/native/virtual_laptop_wire, from the native build), line by line.
 # Usage: virtual_laptop_integration.sh TavoTouchpadService.exe KVRInput.exe tavoctl.exe
 #        agent_probe.exe set-named-event.exe vlaptop.exe tavovpad.sys tavovpad.inf
 set -uo pipefail
@@ -77,11 +79,25 @@ wire() {
         esac
     done
 }
-pad_got() {  # name, expected rows on stdin; compares the pad's record since the last call and clears it
-    local want
-    want="$(wire)"
+# Each step's record and the registry values after it go to a file, which the end compares
+# with what the same steps give on the simulator.
+wire_file="$build_dir/virtual-laptop-wire.txt"
+: >"$wire_file"
+step() {  # step, collection: its record since the last step (then cleared) into out and the file
     vl reports --hid "${2:-vendor}" --clear
-    if [ "$out" == "$want" ]; then pass "$1"; else fail "$1" "expected:" "$want" "the pad got:" "$out"; fi
+    {
+        echo "## $1"
+        [ -n "$out" ] && echo "$out"
+        echo "in force: $(stored "$key" AABB BIOSEnablePSTStatus ForcepadCapability "${palm_names[@]}" "${forcepad_names[@]}")"
+        echo "user: $(stored "$key\\$user" ForcepadCapability "${palm_names[@]}" "${forcepad_names[@]}")"
+    } >>"$wire_file"
+}
+pad_got() {  # step, name, collection; the expected rows on stdin
+    local want record
+    want="$(wire)"
+    step "$1" "${3:-vendor}"
+    record="$(sed -n "/^## $1\$/,/^in force: /p" "$wire_file" | sed '1d;$d')"
+    if [ "$record" == "$want" ]; then pass "$2"; else fail "$2" "expected:" "$want" "the pad got:" "$record"; fi
 }
 # The nine forcepad values in record order, as reg prints them.
 forcepad_names=(CurrentControlItem HapticEnabled HapticFeedbackCheckSlider FingerDetectionForceCheckOption
@@ -185,7 +201,7 @@ done
 if [ -z "$missing" ]; then pass "the start selects the pad, reads it, sees the stick and the forcepad"; else fail "start trace in order" "missing or out of order: $missing"; fi
 expect "the stick before the pad's probes: BIOSEnablePSTStatus, ForcepadCapability in force" "1 1" \
     "$(stored "$key" BIOSEnablePSTStatus ForcepadCapability)"
-pad_got "the start reads the information, then the forcepad capability" <<'EOF'
+pad_got start "the start reads the information, then the forcepad capability" <<'EOF'
 R 0x0105 0x1E14
 R 0x0106 0x0C80
 R 0x0107 0x0800
@@ -203,7 +219,7 @@ for row in "2 width 0x0C80 0x14 0x03" "3 height 0x0800 0x1E 0x03"; do
 done
 ctl status
 expect "tavoctl status: BIOS bit from 0x0365, no PTP setting stored, the pad's node in the device manager" "Touchpad status: 0x07" "$(head -1 <<<"$out")"
-pad_got "the status query sends nothing to the pad" </dev/null
+pad_got status "the status query sends nothing to the pad" </dev/null
 
 # ---- the settings application sets the forcepad options ----
 # item 4, haptic off, strength 75, finger force 1, click force 2, top zone off, button force 0,
@@ -228,7 +244,7 @@ R 0x03A1 0x0305
 R 0x03A1 0x0305
 W 0x03A9 0x0050
 W 0x03AA 0x003C'
-pad_got "Windows 11: the pad receives items 1 to 6 of the set" <<<"$win11_items"
+pad_got forcepad-set "Windows 11: the pad receives items 1 to 6 of the set" <<<"$win11_items"
 
 ctl palm set 2 11 22 33 44
 expect "tavoctl palm set is stored (exit 0)" 0 "$rc"
@@ -239,11 +255,11 @@ if grep -q "2.*11.*22.*33.*44" <<<"$(tr '\n' ' ' <<<"$out")" && [ "$palm_in_forc
 else
     fail "the palm set is read back and in force" "get: $out" "in force: $palm_in_force"
 fi
-pad_got "palm check sends nothing to the pad" </dev/null
+pad_got palm-set "palm check sends nothing to the pad" </dev/null
 
 ctl meter
 expect "tavoctl meter runs (exit 0)" 0 "$rc"
-pad_got "metering reads function 0x0101" <<<'R 0x0101 0x0001'
+pad_got meter "metering reads function 0x0101" <<<'R 0x0101 0x0001'
 
 # ---- the agent beside the service: one toggle report makes the service push again ----
 TAVO_WINE_TIMEOUT=600 "$run" 'C:\Program Files\TAVO\KVRInput.exe' >/dev/null 2>&1 &
@@ -270,20 +286,20 @@ R 0x03A1 0x0305
 R 0x03A1 0x0305
 W 0x03A9 0x0050
 W 0x03AA 0x003C'
-pad_got "one toggle report pushes items 1 to 6 again" <<<"$pushed_again"
+pad_got toggle "one toggle report pushes items 1 to 6 again" <<<"$pushed_again"
 
 # ---- the pointing-stick program's events push item 5 ----
-while IFS='|' read -r event want_rows want_stored; do
+while IFS='|' read -r event key_name want_rows want_stored; do
     before="$(count "4: [SetForcePadFunction] Exit <== SetForcePadFunction")"
     wine_run 'C:\Program Files\TAVO\set-named-event.exe' "Global\\$event"
     wait_count "4: [SetForcePadFunction] Exit <== SetForcePadFunction" $((before + 1))
     sleep 0.5  # the two stores after the push
-    pad_got "$event pushes item 5" <<<"$(tr ';' '\n' <<<"$want_rows")"
+    pad_got "$key_name" "$event pushes item 5" <<<"$(tr ';' '\n' <<<"$want_rows")"
     expect "$event is stored for the user and in force" "$want_stored $want_stored" \
         "$(stored "$key\\$user" "${forcepad_names[@]}") $(stored "$key" "${forcepad_names[@]}")"
 done <<'EOF'
-VQSMessage_PST_ON|R 0x03A1 0x0305;W 0x03A1 0x0307;R 0x03A1 0x0307|5 0 75 1 2 1 0 1 1
-VQSMessage_PST_OFF|R 0x03A1 0x0307;W 0x03A1 0x0305;R 0x03A1 0x0305|5 0 75 1 2 0 0 0 1
+VQSMessage_PST_ON|pst-on|R 0x03A1 0x0305;W 0x03A1 0x0307;R 0x03A1 0x0307|5 0 75 1 2 1 0 1 1
+VQSMessage_PST_OFF|pst-off|R 0x03A1 0x0307;W 0x03A1 0x0305;R 0x03A1 0x0305|5 0 75 1 2 0 0 0 1
 EOF
 
 # ---- faults: the pad refuses everything, then is unplugged, while the service runs ----
@@ -291,13 +307,13 @@ EOF
 vl refuse all
 reapply
 refused_rows="$(for _ in 1 2 3 4 5 6; do echo "R! 0x03A1"; done)"
-pad_got "a pad that refuses everything gets one refused request per item" <<<"$refused_rows"
+pad_got refused "a pad that refuses everything gets one refused request per item" <<<"$refused_rows"
 expect "each refused request is logged" 6 "$(count "4: [SetForcePadFunction] Get Original_Value Fail")"
 ctl status
 expect "the service answers tavoctl while the pad refuses" "0 Touchpad status: 0x07" "$rc $(head -1 <<<"$out")"
 vl refuse none
 reapply
-pad_got "once the pad accepts again the next occasion reaches it" <<<"$pushed_again"
+pad_got accepted "once the pad accepts again the next occasion reaches it" <<<"$pushed_again"
 
 vl unplug
 expect "the pad is unplugged" "vendor unplugged" "$out"
@@ -307,9 +323,9 @@ ctl data 2
 expect "the service answers tavoctl while the pad is away" "0 Touchpad data 2 (physical width): 10100 (101.00 mm)" "$rc $out"
 vl plug
 expect "the pad is plugged in again" "vendor plugged in" "$out"
-pad_got "the unplugged pad received nothing" </dev/null
+pad_got unplugged "the unplugged pad received nothing" </dev/null
 reapply
-pad_got "after the pad returns the next occasion reaches it again" <<<"$pushed_again"
+pad_got plugged "after the pad returns the next occasion reaches it again" <<<"$pushed_again"
 expect "the service ran throughout" "RUNNING 1" "$(state) $(count "4: Service in OnStart++")"
 
 # ---- stop: the session-end reports, every user's store reset ----
@@ -320,7 +336,7 @@ done
 svc -remove
 expect "the service is stopped and removed" "Stopping TAVOPTPService.;TAVOPTPService is stopped.;TAVOPTPService is removed." "$(tr '\n' ';' <<<"$out" | sed 's/;$//')"
 # The forcepad defaults' item 7; Windows 11 sets bit 1 of what the pad holds (the stick is there).
-pad_got "Windows 11: the stop pushes the default set" <<'EOF'
+pad_got stop "Windows 11: the stop pushes the default set" <<'EOF'
 R 0x03A1 0x0305
 W 0x03A1 0x0307
 W 0x03A2 0x00A0
@@ -346,13 +362,13 @@ vl install "$decoys" --companion
 expect "the decoy laptop is made" 0 "$rc"
 svc -install
 wait_count "4: Service in OnStart--" 1
-vl reports --hid vendor --clear  # the start's reads, as above
+step w10-start  # the start's reads, as above
 sent=(2 1 25 0 0 0 2 1 0)
 ctl forcepad set item=2 haptic=1 haptic-strength=25 finger-force=0 click-force=0 top-zone=0 button-force=2 top-zone-available=1 top-zone-manual=0
 expect "the forcepad set is stored for the user and in force" "${sent[*]} ${sent[*]}" \
     "$(stored "$key\\$user" "${forcepad_names[@]}") $(stored "$key" "${forcepad_names[@]}")"
 # Windows 10 composes the option word: haptic on, top zone off: 0x0305.
-pad_got "Windows 10: the pad receives items 1 to 6 of the set" <<'EOF'
+pad_got w10-set "Windows 10: the pad receives items 1 to 6 of the set" <<'EOF'
 R 0x03A1 0x0307
 W 0x03A1 0x0305
 R 0x03A1 0x0305
@@ -369,7 +385,7 @@ W 0x03A9 0x008C
 W 0x03AA 0x0054
 EOF
 svc -remove
-pad_got "Windows 10: the stop pushes the default set" <<'EOF'
+pad_got w10-stop "Windows 10: the stop pushes the default set" <<'EOF'
 R 0x03A1 0x0305
 W 0x03A1 0x0307
 W 0x03AB 0x4040
@@ -382,7 +398,21 @@ EOF
 expect "every scan selects the pad, never a device after it" \
     "4: ScanTavoHidDevice::HID Device Select Index = 0, Hwid = HID\\VID_2C7E&PID_4A51\\0000" \
     "$(lines | grep -F "ScanTavoHidDevice::HID Device Select Index" | grep -F "Hwid = " | sort -u)"
-for decoy in no-report other-vendor; do pad_got "the $decoy device never receives a report" "$decoy" </dev/null; done
+for decoy in no-report other-vendor; do pad_got "$decoy" "the $decoy device never receives a report" "$decoy" </dev/null; done
+
+# ---- the same steps on the simulator give the same reports and registry values ----
+sim_wire="$build_dir/../native/tests/virtual_laptop_wire"
+if [ -x "$sim_wire" ]; then
+    if "$sim_wire" forcepad "$here/laptops/decoys.json" "$user" >"$work/sim-wire.txt" 2>"$work/sim-wire.err" &&
+        diff "$work/sim-wire.txt" "$wire_file" >"$work/wire.diff"; then
+        pass "the simulator gives the virtual pad's reports and registry values, step by step"
+    else
+        fail "the simulator gives the virtual pad's reports and registry values, step by step" \
+            "(< simulator, > Wine)" "$(head -40 "$work/wire.diff")" "$(cat "$work/sim-wire.err")"
+    fi
+else
+    echo "SKIP: the simulator's side of the comparison is not built ($sim_wire: cmake --build --preset native)"
+fi
 
 # ---- remove takes away everything install made ----
 vl remove
