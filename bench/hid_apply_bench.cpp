@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/process_state.h"
+#include "counting_sink.h"
 #include "device/feature_report.h"
 #include "device/hid_device.h"
 #include "device/system_probes.h"
@@ -35,18 +36,6 @@
 namespace {
 
 using namespace tavo;
-
-// Counts trace messages and drops them; notes the mode the forcepad decision announced.
-class CountingSink : public TraceSink {
-public:
-    void WriteTraceString(const wchar_t* text, win::BYTE) override {
-        messages.fetch_add(1, std::memory_order_relaxed);
-        if (std::wcsncmp(text, L"<ForcePadControl> Set UI Mode Command", 37) == 0)
-            uiMode.fetch_add(1, std::memory_order_relaxed);
-    }
-    std::atomic<long> messages{0};
-    std::atomic<long> uiMode{0};
-};
 
 struct Timing {
     double median, p90;  // microseconds of real time per call
