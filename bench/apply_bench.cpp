@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "common/process_state.h"
+#include "counting_sink.h"
 #include "device/system_probes.h"
 #include "laptops/laptops.h"
 #include "log/trace_log.h"
@@ -323,18 +324,6 @@ long ExpectedScans(Situation s) {
 }
 
 // ---- the simulated laptop ---------------------------------------------------------------
-
-// Counts trace messages and drops them; notes which mode the decisions announced.
-class CountingSink : public TraceSink {
-public:
-    void WriteTraceString(const wchar_t* text, win::BYTE) override {
-        messages.fetch_add(1, std::memory_order_relaxed);
-        if (std::wcsncmp(text, L"<ForcePadControl> Set UI Mode Command", 37) == 0)
-            uiMode.fetch_add(1, std::memory_order_relaxed);
-    }
-    std::atomic<long> messages{0};
-    std::atomic<long> uiMode{0};
-};
 
 sim::HidInterface MakeCollection(Collection c, int index, const std::shared_ptr<sim::TouchpadFirmware>& firmware) {
     using namespace tavo::laptops;

@@ -28,11 +28,8 @@ run="$root/scripts/wine-run.sh"
 source "$root/scripts/virtual-display.sh"
 
 trap end_agent_run EXIT
-timeout 30 wineserver -k >/dev/null 2>&1 || true  # a run that was cut short
-start_virtual_display $((seconds + 600)) || { echo "Xvfb does not start"; exit 1; }
 # A fresh prefix: no service or trace of an earlier run.
-rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
-"$root/scripts/wine-service-host.sh" || { echo "could not prepare the Wine prefix $WINEPREFIX"; exit 1; }
+fresh_windowed_prefix $((seconds + 600)) || { echo "Xvfb or the Wine prefix $WINEPREFIX does not start"; exit 1; }
 
 dir="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dir"

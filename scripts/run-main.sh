@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows programs, installs the service under Wine in a private
-# prefix with a virtual X display, starts it, shows its status and its RPC interface, runs
-# the input agent beside it and sends one toggle report, stops and removes it and shows its
-# trace; then runs the same service natively on a simulated laptop (tavo-sim) to show what
-# it does to a pad.
+# The main job: builds the Windows programs, makes the virtual forcepad laptop (Windows 10,
+# with the settings application) under Wine in a private prefix with a virtual X display,
+# installs the service there, starts it, shows its status and its RPC interface, changes the
+# haptic strength and shows the pad's function table before and after, runs the input agent
+# beside it and sends one toggle report, stops and removes it and shows what reached the pad
+# and the trace; then runs the same service natively on a simulated laptop (tavo-sim) through
+# the rest of its lifecycle.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -24,17 +26,22 @@ dest="$TAVO_WINEPREFIX/drive_c/Program Files/TAVO"
 mkdir -p "$dest"
 cp build/windows/TavoTouchpadService.exe build/windows/KVRInput.exe build/windows/tools/tavoctl/tavoctl.exe \
     build/windows/tests/agent_probe.exe build/windows/set-named-event.exe "$dest/"
+mkdir -p "$TAVO_WINEPREFIX/drive_c/vlaptop"
+cp build/windows/tests/vlaptop.exe build/windows/tests/tavovpad.sys tests/wine/vlaptop/driver/tavovpad.inf \
+    "$TAVO_WINEPREFIX/drive_c/vlaptop/"
 exe='C:\Program Files\TAVO\TavoTouchpadService.exe'
 trace="$TAVO_WINEPREFIX/drive_c/windows/system32/LogFiles/TAVO.log"
 key='HKLM\System\CurrentControlSet\Control\Brindlex_PTP'
 ctl() { echo "> tavoctl $*"; "$run" 'C:\Program Files\TAVO\tavoctl.exe' "$@" 2>&1 | tr -d '\r' || true; }
 aabb() { "$run" reg query "$key" /v AABB 2>/dev/null | tr -d '\r' | awk '$1 == "AABB" { print $2, $3 }' || true; }
 trace_lines() { tr -d '\r' 2>/dev/null < "$trace" | wc -l || true; }
+vlaptop() { echo "> vlaptop $*"; "$run" 'C:\vlaptop\vlaptop.exe' "$@" 2>&1 | tr -d '\r' || true; }
 
-echo "--- the settings key, as the driver package leaves it"
+echo "--- the virtual laptop: a forcepad, a pointing stick, the driver package, the settings application"
 # The first program under the fresh wineserver starts the prefix's services, and they
 # inherit its standard error: a pipe from it would never end.
-"$run" reg add "$key" /v AABB /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$run" 'C:\vlaptop\vlaptop.exe' install forcepad --windows 10 --companion >"$TAVO_WINEPREFIX/vlaptop.out" 2>&1 || true
+tr -d '\r' < "$TAVO_WINEPREFIX/vlaptop.out"
 echo "AABB: $(aabb)"
 echo "--- install and start"
 "$run" "$exe" -install | tr -d '\r'
@@ -53,8 +60,17 @@ for _ in $(seq 1 40); do
 done
 ctl status
 ctl data 99
-echo "# Wine has no settings application: the service drops the set and the get returns"
-echo "# the defaults, as designed; tavoctl says why."
+ctl data 2
+echo "--- what the start asked the pad: its information and its forcepad capability"
+vlaptop reports --clear
+echo "--- the settings application changes the haptic strength (25: function 0x03AB = 0x5050)"
+vlaptop table
+ctl forcepad set item=2 haptic=1 haptic-strength=25 finger-force=0 click-force=1 top-zone=1 button-force=1 \
+    top-zone-available=1 top-zone-manual=1
+echo "# Items 1 to 6 of the record, each with its own scan: only the strength differs from what"
+echo "# the pad held, so only 0x03AB is marked changed."
+vlaptop reports --clear
+vlaptop table
 ctl palm set 1 10 10 20 20
 ctl palm get
 echo "--- the input agent beside the service, and one toggle report"
@@ -76,8 +92,9 @@ for _ in $(seq 1 20); do
 done
 echo "AABB after: $(aabb)"
 echo "# The service's trace answering it: the monitor wakes (wait result 1), reads the new AABB"
-echo "# and pushes the palm-check and forcepad settings again (nothing reaches a pad: Wine has none)."
+echo "# and pushes the palm-check and forcepad settings again; the pad gets items 1 to 6 again."
 tr -d '\r' < "$trace" | tail -n +$((seen + 1))
+vlaptop reports --clear
 echo "--- another program sets the named event Global\\API_3HB_Change_Status_On"
 "$run" reg add "$key" /v UseTopZoneAsVadavAreduButtonsEnabled /t REG_DWORD /d 0 /f >/dev/null 2>&1
 echo "> before: $("$run" reg query "$key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
@@ -89,14 +106,17 @@ done
 echo "> after:  $("$run" reg query "$key" /v UseTopZoneAsVadavAreduButtonsEnabled 2>/dev/null | tr -d '\r' | grep -i REG_)"
 echo "--- stop and remove"
 "$run" "$exe" -remove | tr -d '\r'
+echo "# At the stop the pad gets the default set."
+vlaptop reports --clear
 echo "--- with the service gone, tavoctl says so"
 ctl status
 echo "--- trace log (C:\\Windows\\System32\\LogFiles\\TAVO.log)"
 tr -d '\r' < "$trace" || echo "(no trace file)"
+vlaptop remove
 end_agent_run
 
-# Wine has no touchpad, no console session state and no session or power notifications:
-# the rest of the lifecycle is shown on a simulated laptop, with the same service code.
+# Wine has no console session state and no session or power notifications: the rest of the
+# lifecycle is shown on a simulated laptop, with the same service code.
 echo "--- the service on a simulated laptop (build/native/tavo-sim --help for more; without"
 echo "    --no-trace it prints the service's trace after each step too)"
 cmake --preset native >/dev/null

@@ -29,6 +29,16 @@ stop_virtual_display() {
     virtual_display_pid=""
 }
 
+# A fresh prefix ($TAVO_WINEPREFIX) for windowed programs beside a service: ends the server a
+# cut-short run may have left, starts the display (before the prefix and its wineserver), and
+# makes the prefix anew with a persistent server. Fails when the display does not start.
+fresh_windowed_prefix() {  # [seconds the display may live; 900 unless given]
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    start_virtual_display "${1:-900}" || return 1
+    rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
+    "$(dirname "${BASH_SOURCE[0]}")/wine-service-host.sh"
+}
+
 # Ends what a windowed run under Wine started, in order: the prefix's wineserver
 # (WINEPREFIX), the program started in the background as agent_pid, then the display.
 agent_pid=""

@@ -57,6 +57,9 @@ TEST_F(FeatureReportTest, RefusedRequestSkipsTheFetch) {
 
     EXPECT_FALSE(SetFeatureFunction(device(), fn::kBiosEnable, 0x8000));
     EXPECT_TRUE(Logged(L"SetFeatureFunction(0x0365, 0x8000) Fail (Err=31)\r\n"));
+
+    firmware->AcceptAll();
+    EXPECT_EQ(GetFeatureFunction(device(), fn::kBiosEnable), 0x8000) << "answered again";
 }
 
 TEST_F(FeatureReportTest, FailedFetchIsLoggedWithItsError) {
@@ -81,6 +84,13 @@ TEST_F(FeatureReportTest, UnpluggedDeviceFailsBothWays) {
 
     EXPECT_FALSE(SetFeatureFunction(win::INVALID_HANDLE_VALUE, fn::kHapticStrength, 0x4040));
     EXPECT_TRUE(Logged(L"SetFeatureFunction(0x03AB, 0x4040) Fail (Err=6)\r\n"));
+
+    // Plugged in again: the handle of before stays dead, a new scan reaches the pad.
+    machine.devices.Replug(built.hidNodes[2]);
+    EXPECT_FALSE(SetFeatureFunction(device(), fn::kHapticStrength, 0x4040));
+    TavoTouchpad again;
+    ASSERT_TRUE(ScanTavoHidDevice(&again));
+    EXPECT_TRUE(SetFeatureFunction(again.handle.get(), fn::kHapticStrength, 0x4040));
 }
 
 // A device that answers as it pleases: the value is bytes 3 and 4 of what came back, whatever

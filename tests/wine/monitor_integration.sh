@@ -18,14 +18,11 @@ source "$here/lib.sh"
 source "$here/../../scripts/virtual-display.sh"
 
 trap end_agent_run EXIT
-timeout 30 wineserver -k >/dev/null 2>&1 || true
-# The agent creates windows: the display comes before the prefix and its wineserver.
-if ! start_virtual_display 600; then
+# The agent creates windows.
+if ! fresh_windowed_prefix 600; then
     fail "Xvfb starts"
     exit 1
 fi
-rm -rf "$TAVO_WINEPREFIX" "$TAVO_WINEPREFIX.lock"
-"$here/../../scripts/wine-service-host.sh"
 
 c_drive="$TAVO_WINEPREFIX/drive_c"
 mkdir -p "$c_drive/Program Files/TAVO"

@@ -201,7 +201,7 @@ win::DWORD SimDevices::CreateFileW(const wchar_t* path, win::DWORD access, win::
     ++node.opens;
     ++opensByPath_[key];
     const std::uint64_t h = handles_.Open(kFileKind);
-    files_[h] = File{*it, access};
+    files_[h] = File{*it, access, node.plugs};
     *out = static_cast<win::HANDLE>(h);
     return win::ERROR_SUCCESS;
 }
@@ -217,7 +217,7 @@ win::DWORD SimDevices::CloseHandle(win::HANDLE handle) {
 win::DWORD SimDevices::Collection(win::HANDLE device, std::shared_ptr<Node>* node) const {
     auto it = files_.find(Raw(device));
     if (it == files_.end()) return win::ERROR_INVALID_HANDLE;
-    if (!it->second.node->present) return win::ERROR_DEVICE_NOT_CONNECTED;
+    if (!it->second.node->present || it->second.plugs != it->second.node->plugs) return win::ERROR_DEVICE_NOT_CONNECTED;
     *node = it->second.node;
     return win::ERROR_SUCCESS;
 }
@@ -368,6 +368,15 @@ void SimDevices::Unplug(win::DEVINST node) {
     std::lock_guard<std::mutex> lock(lock_);
     for (auto& n : nodes_)
         if (n->id == node) n->present = false;
+}
+
+void SimDevices::Replug(win::DEVINST node) {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (auto& n : nodes_)
+        if (n->id == node && !n->present) {
+            n->present = true;
+            ++n->plugs;
+        }
 }
 
 int SimDevices::OpenCount(std::wstring_view path) const {

@@ -113,6 +113,9 @@ public:
     void SetProblem(win::DEVINST node, win::DWORD problem);
     // Surprise removal: the node leaves every later set, opens fail, open handles go dead.
     void Unplug(win::DEVINST node);
+    // The unplugged node is back, its firmware with the table it had; handles opened before
+    // the removal stay dead.
+    void Replug(win::DEVINST node);
     int OpenCount(std::wstring_view path) const;  // successful CreateFileW calls
     int OpenDeviceFiles() const;                  // device files not yet closed
 
@@ -124,6 +127,7 @@ private:
         std::wstring pathKey;  // the collection's path in upper case, as opens compare it
         bool present = true;
         int opens = 0;
+        int plugs = 0;  // how often it came back: handles of an earlier presence are dead
     };
     struct Set {
         std::vector<std::shared_ptr<Node>> elements;
@@ -133,6 +137,7 @@ private:
     struct File {
         std::shared_ptr<Node> node;
         win::DWORD access;
+        int plugs;  // the node's when the file was opened
     };
     const Set* FindSet(win::HDEVINFO set) const;
     // The open collection behind a device handle, or the error the call fails with.

@@ -26,6 +26,11 @@ void TouchpadFirmware::Refuse(win::WORD function) {
     refused_.insert(function);
 }
 
+void TouchpadFirmware::AcceptAll() {
+    std::lock_guard<std::mutex> lock(lock_);
+    refused_.clear();
+}
+
 void TouchpadFirmware::Script(std::deque<Answer> answers) {
     std::lock_guard<std::mutex> lock(lock_);
     script_ = std::move(answers);

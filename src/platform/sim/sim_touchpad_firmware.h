@@ -42,6 +42,8 @@ public:
     std::map<win::WORD, win::WORD> Values() const;
     // Requests to read or write this function stall.
     void Refuse(win::WORD function);
+    // Every function is answered again.
+    void AcceptAll();
     // A device that answers as it pleases: each fetch takes the next scripted answer, its
     // error or all five bytes as they are (report id and echoed function included), instead
     // of the table's value; a fetch needs no request outstanding then. Once the script is
