@@ -99,6 +99,15 @@ const Message kMessages[] = {
      [] { tavo::TraceLog("GetFeatureFunction(0x%04X, 0x%04X) Success (0x%04X)\r\n", 0x0305u, 0x03A1u, 0x0307u); },
      [] { Bare("GetFeatureFunction(0x%04X, 0x%04X) Success (0x%04X)\r\n", 0x0305u, 0x03A1u, 0x0307u); }},
     {"long-3000", [] { tavo::TraceLog("%s", LongText().c_str()); }, [] { Bare("%s", LongText().c_str()); }},
+    // The longest formats of the forcepad push and of the RPC procedures.
+    {"forcepad",
+     [] { tavo::TraceLog("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath_CurrentUser Fail, nStatus = %d", 5); },
+     [] { Bare("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath_CurrentUser Fail, nStatus = %d", 5); }},
+    {"rpc",
+     [] {
+         tavo::TraceLog("Service::ProcessGetTouchpadData:: Function = 0x%.8X, Data = 0x%.8X\n", 0x0305u, 0x0102u);
+     },
+     [] { Bare("Service::ProcessGetTouchpadData:: Function = 0x%.8X, Data = 0x%.8X\n", 0x0305u, 0x0102u); }},
 };
 
 struct Tally {
