@@ -50,7 +50,11 @@ public:
     win::ULONG ControlTraceW(win::TRACEHANDLE, const wchar_t*, win::BYTE*, win::ULONG) override { return 0; }
 };
 
-// The bare work: the library's formatter into a buffer as large as the log's, and the
+// What a message is given to format into when the Windows runtime's _vsnprintf_s does it:
+// 4093 of a 4096-byte buffer.
+constexpr std::size_t kRuntimeFormatLimit = 4093;
+
+// The bare work: the library's formatter into a buffer as large as the runtime's, and the
 // narrow text widened into a record as large as the log's (its last character kept for
 // the terminator).
 void Bare(const char* format, ...) {
@@ -58,7 +62,7 @@ void Bare(const char* format, ...) {
     wchar_t wide[tavo::kTraceWideChars];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(narrow, tavo::kTraceNarrowLimit, format, args);
+    std::vsnprintf(narrow, kRuntimeFormatLimit, format, args);
     va_end(args);
     std::mbstowcs(wide, narrow, tavo::kTraceWideChars - 1);
     wide[tavo::kTraceWideChars - 1] = L'\0';
