@@ -50,7 +50,11 @@ public:
     win::ULONG ControlTraceW(win::TRACEHANDLE, const wchar_t*, win::BYTE*, win::ULONG) override { return 0; }
 };
 
-// The bare work: the library's formatter into a buffer as large as the log's, and the
+// What a message is given to format into when the Windows runtime's _vsnprintf_s does it:
+// 4093 of a 4096-byte buffer.
+constexpr std::size_t kRuntimeFormatLimit = 4093;
+
+// The bare work: the library's formatter into a buffer as large as the runtime's, and the
 // narrow text widened into a record as large as the log's (its last character kept for
 // the terminator).
 void Bare(const char* format, ...) {
@@ -58,7 +62,7 @@ void Bare(const char* format, ...) {
     wchar_t wide[tavo::kTraceWideChars];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(narrow, tavo::kTraceNarrowLimit, format, args);
+    std::vsnprintf(narrow, kRuntimeFormatLimit, format, args);
     va_end(args);
     std::mbstowcs(wide, narrow, tavo::kTraceWideChars - 1);
     wide[tavo::kTraceWideChars - 1] = L'\0';
@@ -99,6 +103,15 @@ const Message kMessages[] = {
      [] { tavo::TraceLog("GetFeatureFunction(0x%04X, 0x%04X) Success (0x%04X)\r\n", 0x0305u, 0x03A1u, 0x0307u); },
      [] { Bare("GetFeatureFunction(0x%04X, 0x%04X) Success (0x%04X)\r\n", 0x0305u, 0x03A1u, 0x0307u); }},
     {"long-3000", [] { tavo::TraceLog("%s", LongText().c_str()); }, [] { Bare("%s", LongText().c_str()); }},
+    // The longest formats of the forcepad push and of the RPC procedures.
+    {"forcepad",
+     [] { tavo::TraceLog("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath_CurrentUser Fail, nStatus = %d", 5); },
+     [] { Bare("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath_CurrentUser Fail, nStatus = %d", 5); }},
+    {"rpc",
+     [] {
+         tavo::TraceLog("Service::ProcessGetTouchpadData:: Function = 0x%.8X, Data = 0x%.8X\n", 0x0305u, 0x0102u);
+     },
+     [] { Bare("Service::ProcessGetTouchpadData:: Function = 0x%.8X, Data = 0x%.8X\n", 0x0305u, 0x0102u); }},
 };
 
 struct Tally {

@@ -32,6 +32,9 @@ std::atomic<TraceSink*>& traceTarget = logState->traceTarget;
 
 namespace {
 
+// One wide character per byte, as the default C locale converts.
+wchar_t Widen(char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); }
+
 bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 template <typename T>
@@ -83,13 +86,17 @@ long ReadDisableEventLog() {
 }  // namespace
 
 void FormatTraceRecord(wchar_t* out, const char* format, va_list args) {
-    char narrow[4096];
-    std::size_t n = FormatTrace(narrow, kTraceNarrowLimit, format, args);
-    // The wide record must hold the text, "\r\n" and the terminator. Cut before stripping,
-    // so a cut that ends in an inner line end or blanks still gets exactly one "\r\n".
-    if (n > kTraceWideChars - 3) n = kTraceWideChars - 3;
+    // The wide record holds the text, "\r\n" and the terminator, so the text is formatted
+    // only as far as the record keeps it. The cut comes before stripping, so a cut that
+    // ends in an inner line end or blanks still gets exactly one "\r\n".
+    char narrow[kTraceWideChars - 2];
+    std::size_t n = FormatTrace(narrow, sizeof narrow, format, args);
     while (n > 0 && IsCSpace(narrow[n - 1])) --n;
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
+    // Fixed-size blocks let the compiler widen sixteen characters at a time.
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        for (std::size_t j = 0; j < 16; ++j) out[i + j] = Widen(narrow[i + j]);
+    for (; i < n; ++i) out[i] = Widen(narrow[i]);
     out[n] = L'\r';
     out[n + 1] = L'\n';
     out[n + 2] = L'\0';

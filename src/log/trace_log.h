@@ -28,9 +28,7 @@ inline constexpr win::DWORD kTracePropertiesSize = 206;
 inline constexpr win::DWORD kTraceLoggerNameOffset = 120;
 inline constexpr win::DWORD kTraceLogFileNameOffset = 130;
 
-// Capacities of the formatting buffers: the narrow text may use 4093 bytes, and the wide
-// record holds 511 characters plus its terminator, "\r\n" included.
-inline constexpr std::size_t kTraceNarrowLimit = 4093;
+// The wide record: 511 characters plus its terminator, "\r\n" included.
 inline constexpr std::size_t kTraceWideChars = 512;
 
 // Where messages go; set by the service object's constructor, cleared by its destructor.

@@ -32,6 +32,13 @@ TEST(TraceFormat, IntegerConversionsFollowTheWindowsRuntime) {
     EXPECT_EQ(Fmt(256, "%hd %hhu", 70000, 258), "4464 2");
     EXPECT_EQ(Fmt(256, "100%% %c", 'x'), "100% x");
     EXPECT_EQ(Fmt(256, "%*d|%.*s", 4, 7, 2, "abcdef"), "   7|ab");
+    EXPECT_EQ(Fmt(256, "%d|%lld|%I64u", INT32_MIN, INT64_MIN, UINT64_MAX),
+              "-2147483648|-9223372036854775808|18446744073709551615");
+    EXPECT_EQ(Fmt(256, "[%.0d|%.0x|%5.0u|%.3d|%-6.3d|%08.3d|%06d]", 0, 0u, 0u, -7, 7, 7, -7),
+              "[||     |-007|007   |     007|-00007]");
+    EXPECT_EQ(Fmt(256, "%+d|% d|%+d|%#x|%#X|%#x|%#o|%#.0o|%#08x", 5, 5, -5, 255u, 255u, 0u, 8u, 0u, 255u),
+              "+5| 5|-5|0xff|0XFF|0|010|0|0x0000ff");
+    EXPECT_EQ(Fmt(256, "[%*d|%-*d]", -4, 7, 3, 7), "[7   |7  ]");
 }
 
 TEST(TraceFormat, WideAndNarrowStrings) {
@@ -53,6 +60,13 @@ TEST(TraceFormat, OutputIsCutToCapacityAndTerminated) {
     EXPECT_EQ(Fmt(8, "%ws", L"abcdefghijklmnop"), "abcdefg");
     EXPECT_EQ(Fmt(5, "%08lx", std::uint32_t{0x1234}), "0000");
     EXPECT_EQ(Fmt(1, "anything"), "");
+    // Cut inside a conversion's padding, sign, prefix or digits, and in the text after it.
+    EXPECT_EQ(Fmt(5, "0x%.8X", 0xABCu), "0x00");
+    EXPECT_EQ(Fmt(4, "%#x", 0xABCu), "0xa");
+    EXPECT_EQ(Fmt(3, "%-6d|", -12345), "-1");
+    EXPECT_EQ(Fmt(6, "[%8s]", "ab"), "[    ");
+    EXPECT_EQ(Fmt(7, "[%-4ws]", L"ab"), "[ab  ]");
+    EXPECT_EQ(Fmt(8, "%.3s%s", "abcdef", "ghijk"), "abcghij");
 }
 
 TEST(TraceFormat, UnsafeOrUnknownConversionsConsumeNothingHarmful) {

@@ -56,6 +56,25 @@ TEST(TraceRecord, LongMessagesAreCutToFitWithTheirLineEnd) {
     EXPECT_EQ(Record("%s", blanks.c_str()), std::wstring(kTraceWideChars - 6, L'v') + L"\r\n");
 }
 
+TEST(TraceRecord, TheCutFallsWhereverTheRecordEnds) {
+    constexpr std::size_t kText = kTraceWideChars - 3;
+    const std::string lead(kText - 4, 'q');
+    const std::wstring wlead(lead.begin(), lead.end());
+    // In a conversion's digits, in a wide argument, in an argument after the limit.
+    EXPECT_EQ(Record("%s0x%.8X", lead.c_str(), 0xABCu), wlead + L"0x00\r\n");
+    EXPECT_EQ(Record("%s%ws", lead.c_str(), L"wide-text"), wlead + L"wide\r\n");
+    EXPECT_EQ(Record("%s%S|%d|%s", lead.c_str(), L"wide", 5, "more"), wlead + L"wide\r\n");
+    // Width and precision around the limit; padding cut at the limit is blank and stripped.
+    const std::string longText(600, 'y');
+    EXPECT_EQ(Record("%.*s", static_cast<int>(kText), longText.c_str()), std::wstring(kText, L'y') + L"\r\n");
+    EXPECT_EQ(Record("%.*s", static_cast<int>(kText + 1), longText.c_str()), std::wstring(kText, L'y') + L"\r\n");
+    EXPECT_EQ(Record("%*s", static_cast<int>(kText), "ab"), std::wstring(kText - 2, L' ') + L"ab\r\n");
+    EXPECT_EQ(Record("%*s", static_cast<int>(kText + 1), "ab"), std::wstring(kText - 1, L' ') + L"a\r\n");
+    EXPECT_EQ(Record("%600s", "ab"), L"\r\n");
+    EXPECT_EQ(Record("%-600s|", "ab"), L"ab\r\n");
+    EXPECT_EQ(Record("%s%20d", lead.c_str(), 7), wlead + L"\r\n");
+}
+
 TEST(TraceRecord, BytesAboveAsciiWidenOneToOne) {
     EXPECT_EQ(Record("caf\xe9"), std::wstring(L"caf\u00e9\r\n"));
 }
