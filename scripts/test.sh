@@ -7,8 +7,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/install-deps.sh
 
 jobs="$(nproc)"
+# Each phase says when it starts, so a slow CI run shows where its time went.
+phase() { echo "=== $1 (at ${SECONDS} s) ==="; }
 for preset in native native-asan native-tsan; do
-    echo "=== $preset ==="
+    phase "$preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset"
@@ -18,14 +20,15 @@ done
 
 # The fuzz targets, built with clang and libFuzzer, each run briefly from its seeds: about a
 # minute in all. The native presets above already replayed every checked-in finding.
-echo "=== fuzz (libFuzzer) ==="
+phase "fuzz (libFuzzer)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scripts/fuzz.sh 10
 
-echo "=== windows (under Wine) ==="
+phase "windows (under Wine)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
 # The contract tests' prefix: end its server rather than leave it to time out.
 WINEPREFIX="$PWD/build/wineprefix" timeout 30 wineserver -k >/dev/null 2>&1 || true
+phase "done"
