@@ -792,7 +792,7 @@ private:
 
     std::atomic<int> unplugAt_{-1};
     std::atomic<int> reportsThisStep_{0};
-    bool pendingRemoval_ = false;
+    std::atomic<bool> pendingRemoval_{false};
 
     std::vector<std::string> notes_;
     std::string answer_;      // the settings application's answer, as tavoctl --json prints it
