@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The contract tests' prefix (build/wineprefix, or TAVO_WINEPREFIX) with the virtual laptop of
+# the contract laptop file, for the HID and device-manager cases.
+#   laptop_prefix.sh setup vlaptop.exe tavovpad.sys tavovpad.inf
+#       leaves a persistent wineserver for the prefix (it keeps the pad's driver loaded between
+#       programs) and the laptop installed, its pad plugged in, accepting every report, its
+#       table as the file gives it and its record empty. Idempotent: an installed laptop that
+#       is in that state, with the same installer, driver and file, is kept as it is.
+#   laptop_prefix.sh end
+#       ends the prefix's wineserver.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+scripts="$here/../../scripts"
+laptop=forcepad  # as contract::kLaptopFile
+export TAVO_WINEPREFIX="${TAVO_WINEPREFIX:-$here/../../build/wineprefix}"
+export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all
+
+if [ "${1:-}" = end ]; then
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    exit 0
+fi
+if [ "${1:-}" != setup ] || [ $# -ne 4 ]; then
+    echo "usage: $0 setup vlaptop.exe tavovpad.sys tavovpad.inf | $0 end" >&2
+    exit 2
+fi
+shift
+folder="$TAVO_WINEPREFIX/drive_c/vlaptop"
+vl() { TAVO_WINE_TIMEOUT=120 "$scripts/wine-run.sh" 'C:\vlaptop\vlaptop.exe' "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# A new driver image is loaded only by a new wineserver, so files are replaced with the
+# server ended, and the laptop made again with them.
+changed=0
+for f in "$@"; do cmp -s "$f" "$folder/$(basename "$f")" || changed=1; done
+timeout 30 wineserver -k >/dev/null 2>&1 || true
+if [ "$changed" = 1 ]; then
+    mkdir -p "$folder"
+    cp "$@" "$folder/"
+fi
+# A persistent server, which keeps the pad's driver loaded between programs; it outlives this
+# script, so it must not hold the caller's output open. The first program under it starts the
+# prefix's services, which inherit its standard error: that must not be a pipe either.
+[ -f "$TAVO_WINEPREFIX/system.reg" ] || "$scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1
+timeout 30 wineserver -w >/dev/null 2>&1 || true
+timeout 30 wineserver -p >/dev/null 2>&1 || { echo "FAIL: the prefix's persistent wineserver starts"; exit 1; }
+TAVO_WINE_TIMEOUT=120 "$scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1
+
+# Installed from the same files, plugged in, its table unchanged: only the refusals are put
+# back (each case empties the record it reads).
+table="$(vl table --hid vendor)"
+rc=$?
+if [ "$changed" = 0 ] && [ "$rc" = 0 ] && ! grep -q -e '\*' -e '(unplugged)' <<<"$table"; then
+    vl refuse --hid vendor none >/dev/null && { echo "laptop kept: $laptop"; exit 0; }
+fi
+if [ "$rc" = 0 ] || vl table >/dev/null; then
+    vl remove || { echo "FAIL: the earlier laptop is removed"; exit 1; }
+fi
+if ! out="$(vl install "$laptop")"; then
+    echo "FAIL: the $laptop laptop is made"
+    echo "$out"
+    exit 1
+fi
+echo "$out"
