@@ -25,7 +25,17 @@ if [ "${1:-}" != setup ] || [ $# -ne 4 ]; then
 fi
 shift
 folder="$TAVO_WINEPREFIX/drive_c/vlaptop"
-vl() { TAVO_WINE_TIMEOUT=120 "$scripts/wine-run.sh" 'C:\vlaptop\vlaptop.exe' "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# The installer's output goes through a file, not a pipe: the first program under a new
+# server starts the prefix's services, which inherit its standard error and would hold a
+# pipe open.
+out_file="$(mktemp)"
+trap 'rm -f "$out_file"' EXIT
+vl() {
+    TAVO_WINE_TIMEOUT=120 "$scripts/wine-run.sh" 'C:\vlaptop\vlaptop.exe' "$@" >"$out_file" 2>&1
+    local rc=$?
+    tr -d '\r' <"$out_file"
+    return $rc
+}
 
 # A new driver image is loaded only by a new wineserver, so files are replaced with the
 # server ended, and the laptop made again with them.
@@ -37,8 +47,7 @@ if [ "$changed" = 1 ]; then
     cp "$@" "$folder/"
 fi
 # A persistent server, which keeps the pad's driver loaded between programs; it outlives this
-# script, so it must not hold the caller's output open. The first program under it starts the
-# prefix's services, which inherit its standard error: that must not be a pipe either.
+# script, so it must not hold the caller's output open.
 fresh=0
 if [ ! -f "$TAVO_WINEPREFIX/system.reg" ]; then
     fresh=1
@@ -46,7 +55,6 @@ if [ ! -f "$TAVO_WINEPREFIX/system.reg" ]; then
 fi
 timeout 30 wineserver -w >/dev/null 2>&1 || true
 timeout 30 wineserver -p >/dev/null 2>&1 || { echo "FAIL: the prefix's persistent wineserver starts"; exit 1; }
-TAVO_WINE_TIMEOUT=120 "$scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1
 
 # Installed from the same files, plugged in, its table unchanged: only the refusals are put
 # back (each case empties the record it reads).
