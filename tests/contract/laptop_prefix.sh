@@ -4,8 +4,9 @@
 #   laptop_prefix.sh setup vlaptop.exe tavovpad.sys tavovpad.inf
 #       leaves a persistent wineserver for the prefix (it keeps the pad's driver loaded between
 #       programs) and the laptop installed, its pad plugged in, accepting every report, its
-#       table as the file gives it and its record empty. Idempotent: an installed laptop that
-#       is in that state, with the same installer, driver and file, is kept as it is.
+#       table as the file gives it (each case empties the record it reads). Idempotent: an
+#       installed laptop in that state, from the same installer, driver and laptop files, is
+#       kept as it is.
 #   laptop_prefix.sh end
 #       ends the prefix's wineserver.
 set -uo pipefail
@@ -39,6 +40,8 @@ vl() {
 
 # A new driver image is loaded only by a new wineserver, so files are replaced with the
 # server ended, and the laptop made again with them.
+# The laptop's files are kept beside them, to see whether they changed.
+set -- "$@" "$here/../../laptops/$laptop.json" "$here/../../laptops/driver-package.reg"
 changed=0
 for f in "$@"; do cmp -s "$f" "$folder/$(basename "$f")" || changed=1; done
 timeout 30 wineserver -k >/dev/null 2>&1 || true
@@ -56,8 +59,10 @@ fi
 timeout 30 wineserver -w >/dev/null 2>&1 || true
 timeout 30 wineserver -p >/dev/null 2>&1 || { echo "FAIL: the prefix's persistent wineserver starts"; exit 1; }
 
-# Installed from the same files, plugged in, its table unchanged: only the refusals are put
-# back (each case empties the record it reads).
+# Installed from the same files, plugged in, its table unchanged: only the refusals are put back.
+# Otherwise it is made again: a node that was unplugged and plugged in keeps, across a restart
+# of the server, the table it had when it was unplugged (the unplug case writes one value
+# before), where the running driver had been given the file's value back.
 if [ "$fresh" = 0 ]; then
     table="$(vl table --hid vendor)"
     rc=$?
