@@ -1,21 +1,28 @@
 // The Windows side of the soak (bench/soak.sh), a test helper never shipped.
 //
-//   rpc_soak clients [--clients N] [--seconds S] [--warmup S] [--margin H]
+//   rpc_soak clients [--clients N] [--seconds S] [--warmup S] [--margin H] [--device-ms MS]
 //       N client threads, each with its own binding and context, call every procedure of the
 //       service's interface in turn for S seconds (a context is closed and a new one opened
-//       every eighth round). Meanwhile the service's process (found through the service
-//       manager) is sampled once a second: handle count, private bytes, working set, threads
-//       and CPU time. Prints the figures, each failed call by procedure and status, and
-//       exits 0, or 1 for failed calls, 3 for handles that grew after the warm-up by more
-//       than H, 4 when the service's process ended. Never on time.
+//       every eighth round). The four that scan the HID devices (metering, the status, the
+//       two sets, which push into the pad) take turns among all clients, one every
+//       --device-ms (250): at full rate 64 clients queue minutes of device work. Meanwhile
+//       the service's process (found through the service manager) is sampled once a second:
+//       its handles (counted in the system's handle table, and as GetProcessHandleCount
+//       says), private memory (its committed private regions, and PrivateUsage), working
+//       set, threads and CPU time. Prints the figures, each
+//       failed call by procedure and status, and exits 0, or 1 for failed calls, 3 for
+//       handles that grew after the warm-up by more than H, 4 when the service's process
+//       ended. Never on time.
 //   rpc_soak others [--seconds S] [--event-ms MS] [--toggle-ms MS]
 //       Another program beside the clients: sets the six named events in turn, opening each
 //       as any program would, and sends the agent a toggle report (a zero move through
 //       SendInput) every MS; prints what it did and the failures.
 //   rpc_soak counters
-//       Shows whether this Windows reports live figures: this process's handle count and
-//       private bytes before and after opening 256 events and committing 16 MB.
+//       Shows which figures this Windows reports live: this process's handle count and
+//       private memory, each both ways, before and after opening 256 events and committing
+//       16 MB.
 #include <windows.h>
+#include <winternl.h>
 #include <psapi.h>
 #include <rpc.h>
 #include <tlhelp32.h>
@@ -100,6 +107,7 @@ struct Client {
     TAVO_METERING_HANDLE context = nullptr;
     TAVO_FORCEPAD_SETTINGS forcepad{};
     bool haveForcepad = false;
+    std::atomic<long>* calls = nullptr;
 
     template <typename F>
     bool Call(Op op, F&& body) {
@@ -112,6 +120,7 @@ struct Client {
         t.maxMs = std::max(t.maxMs, ms);
         if (status == 0 && op == kOpen && context == nullptr) status = kNoContext;
         if (status != 0) ++t.failures[status];
+        calls->fetch_add(1, std::memory_order_relaxed);
         return status == 0;
     }
     bool Open() {
@@ -122,17 +131,18 @@ struct Client {
         Call(kClose, [&] { CloseRpcEndpoint(&context); });
         context = nullptr;
     }
-    // Every procedure but open and close, once, with the arguments the settings application sends.
-    void Round(int round) {
-        Call(kStartMetering, [&] { StartMetering(context, 1, 2); });
+    // Every procedure but open and close, with the arguments the settings application sends;
+    // device is the one device-scanning procedure this round calls, or kOpCount for none.
+    void Round(int round, Op device) {
+        if (device == kStartMetering) Call(kStartMetering, [&] { StartMetering(context, 1, 2); });
         Call(kSetSamplePeriod, [&] { SetSamplePeriod(context, 50 + round % 100); });
         Call(kStopMetering, [&] { StopMetering(context); });
         TAVO_PALM_SETTINGS palm{};
         Call(kGetPalm, [&] { ProcessGetTouchpadSettings(context, &palm); });
         TAVO_PALM_SETTINGS set = {2, {0, 0, 0, 0}};
-        Call(kSetPalm, [&] { ProcessSetTouchpadSettings(context, &set); });
+        if (device == kSetPalm) Call(kSetPalm, [&] { ProcessSetTouchpadSettings(context, &set); });
         byte status = 0;
-        Call(kGetStatus, [&] { ProcessGetTouchpadStatus(context, &status); });
+        if (device == kGetStatus) Call(kGetStatus, [&] { ProcessGetTouchpadStatus(context, &status); });
         Call(kMouseProperties, [&] { ProcessExecuteMouseProperties(context); });
         LONG support = 0;
         Call(kSupport, [&] { ProcessGetSupportFunction(context, &support); });
@@ -145,7 +155,7 @@ struct Client {
             haveForcepad = true;
         }
         // What the service handed out goes back, as the application sends a changed record.
-        if (haveForcepad) Call(kSetForcepad, [&] { ProcessSetForcepadSettings(context, &forcepad); });
+        if (device == kSetForcepad && haveForcepad) Call(kSetForcepad, [&] { ProcessSetForcepadSettings(context, &forcepad); });
     }
 };
 
@@ -179,10 +189,50 @@ DWORD ServicePid() {
     return pid;
 }
 
+// The process's entries in the system's handle table; -1 when it cannot be read.
+long HandlesInTable(DWORD pid) {
+    using Query = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    static std::vector<BYTE> buffer(1 << 20);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ULONG needed = 0;
+        const NTSTATUS status = query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == static_cast<NTSTATUS>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
+            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 65536));
+            continue;
+        }
+        if (status < 0) return -1;
+        const auto* info = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+        long n = 0;
+        for (ULONG i = 0; i < info->Count; ++i)
+            if (info->Handle[i].OwnerPid == pid) ++n;
+        return n;
+    }
+    return -1;
+}
+
+// Committed private memory of the process, summed over its address space: Wine 8 reports
+// 0 for PrivateUsage (and for GetProcessHandleCount); the regions are real.
+SIZE_T CommittedPrivate(HANDLE process) {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return total;
+}
+
 struct Sample {
     double t = 0;
-    DWORD handles = 0;
-    SIZE_T privateBytes = 0;
+    DWORD handles = 0;  // in the system's handle table
+    DWORD reported = 0;  // GetProcessHandleCount
+    SIZE_T privateBytes = 0;  // committed private regions
+    SIZE_T reportedPrivate = 0;  // PrivateUsage
     SIZE_T workingSet = 0;
     int threads = 0;
     double cpuMs = 0;
@@ -214,21 +264,24 @@ Sample Take(HANDLE process, DWORD pid, double t, long calls) {
     s.t = t;
     s.calls = calls;
     s.alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    GetProcessHandleCount(process, &s.handles);
+    const long inTable = HandlesInTable(pid);
+    s.handles = inTable < 0 ? 0 : static_cast<DWORD>(inTable);
+    GetProcessHandleCount(process, &s.reported);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
     if (K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-        s.privateBytes = memory.PrivateUsage;
+        s.reportedPrivate = memory.PrivateUsage;
         s.workingSet = memory.WorkingSetSize;
     }
+    s.privateBytes = CommittedPrivate(process);
     s.threads = ThreadsOf(pid);
     s.cpuMs = CpuMs(process);
     return s;
 }
 
 void Print(const char* when, const Sample& s) {
-    std::printf("sample %-7s t=%5.1fs handles=%lu private_kb=%zu working_set_kb=%zu threads=%d cpu_ms=%.0f calls=%ld%s\n",
-                when, s.t, static_cast<unsigned long>(s.handles), s.privateBytes / 1024, s.workingSet / 1024, s.threads,
+    std::printf("sample %-7s t=%5.1fs handles=%lu (reported %lu) private_kb=%zu working_set_kb=%zu threads=%d cpu_ms=%.0f calls=%ld%s\n",
+                when, s.t, static_cast<unsigned long>(s.handles), static_cast<unsigned long>(s.reported), s.privateBytes / 1024, s.workingSet / 1024, s.threads,
                 s.cpuMs, s.calls, s.alive ? "" : " PROCESS ENDED");
     std::fflush(stdout);
 }
@@ -245,13 +298,13 @@ std::string Failures(const std::map<DWORD, long>& failures) {
     return text;
 }
 
-int Clients(int clients, double seconds, double warmup, DWORD margin) {
+int Clients(int clients, double seconds, double warmup, DWORD margin, int deviceMs) {
     const DWORD pid = ServicePid();
     if (pid == 0) {
         std::printf("the service TAVOPTPService is not running\n");
         return 4;
     }
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_VM_OPERATION | SYNCHRONIZE, FALSE, pid);
     if (!process) {
         std::printf("OpenProcess(%lu) failed: %lu\n", pid, GetLastError());
         return 4;
@@ -265,6 +318,17 @@ int Clients(int clients, double seconds, double warmup, DWORD margin) {
 
     std::vector<Client> all(clients);
     std::atomic<long> calls{0};
+    for (Client& c : all) c.calls = &calls;
+    // The next device-scanning procedure and when it is due, shared by all clients.
+    static constexpr Op kDeviceOps[] = {kStartMetering, kGetStatus, kSetPalm, kSetForcepad};
+    std::atomic<long> deviceTurn{0};
+    std::atomic<long long> deviceDue{0};
+    auto deviceOp = [&]() -> Op {
+        const long long now = static_cast<long long>(SecondsSince(t0) * 1000);
+        long long due = deviceDue.load();
+        if (now < due || !deviceDue.compare_exchange_strong(due, now + deviceMs)) return kOpCount;
+        return kDeviceOps[deviceTurn.fetch_add(1) % 4];
+    };
     std::atomic<bool> stop{false};
     HANDLE primed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
@@ -282,12 +346,10 @@ int Clients(int clients, double seconds, double warmup, DWORD margin) {
             if (i == 0) SetEvent(primed);
             if (!open) return;
             for (int round = 1; Clock::now() < deadline; ++round) {
-                c.Round(round);
-                calls.fetch_add(kOpCount - 2, std::memory_order_relaxed);
+                c.Round(round, deviceOp());
                 if (round % 8 == 0) {
                     c.Close();
                     if (!c.Open()) break;
-                    calls.fetch_add(2, std::memory_order_relaxed);
                 }
             }
             if (c.context) c.Close();
@@ -349,6 +411,8 @@ int Clients(int clients, double seconds, double warmup, DWORD margin) {
     const Sample& last = samples.back();
     const double cpu = last.cpuMs - before.cpuMs;
     std::printf("calls %ld in %.1f s (%.0f/s), failed %ld\n", total, ran, total / ran, failed);
+    std::printf("as Windows reports them: GetProcessHandleCount before %lu, last %lu; PrivateUsage before %zu KB, last %zu KB\n",
+                before.reported, last.reported, before.reportedPrivate / 1024, last.reportedPrivate / 1024);
     std::printf("handles: before %lu, after warm-up %lu, highest after warm-up %lu, last %lu, after %lu; "
                 "growth after warm-up %+ld (margin %lu)\n",
                 before.handles, warm->handles, maxHandles, last.handles, after.handles,
@@ -434,18 +498,25 @@ int Counters() {
     };
     DWORD h0 = 0, h1 = 0;
     GetProcessHandleCount(self, &h0);
+    const long t0 = HandlesInTable(GetCurrentProcessId());
     const SIZE_T p0 = privateBytes();
+    const SIZE_T c0 = CommittedPrivate(self);
     std::vector<HANDLE> events;
     for (int i = 0; i < 256; ++i) events.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     const SIZE_T size = 16 << 20;
     char* block = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     for (SIZE_T i = 0; block && i < size; i += 4096) block[i] = 1;
     GetProcessHandleCount(self, &h1);
+    const long t1 = HandlesInTable(GetCurrentProcessId());
     const SIZE_T p1 = privateBytes();
+    const SIZE_T c1 = CommittedPrivate(self);
     std::printf("counters: handle count %lu -> %lu with 256 events opened (%+ld); private bytes %zu KB -> %zu KB "
                 "with 16384 KB committed and touched (%+ld KB)\n",
                 h0, h1, static_cast<long>(h1) - static_cast<long>(h0), p0 / 1024, p1 / 1024,
                 static_cast<long>(p1 / 1024) - static_cast<long>(p0 / 1024));
+    std::printf("counters: handles in the system's handle table %ld -> %ld (%+ld); committed private regions "
+                "%zu KB -> %zu KB (%+ld KB)\n",
+                t0, t1, t1 - t0, c0 / 1024, c1 / 1024, static_cast<long>(c1 / 1024) - static_cast<long>(c0 / 1024));
     for (HANDLE e : events) CloseHandle(e);
     VirtualFree(block, 0, MEM_RELEASE);
     return 0;
@@ -453,7 +524,7 @@ int Counters() {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: rpc_soak clients [--clients N] [--seconds S] [--warmup S] [--margin H]\n"
+                 "usage: rpc_soak clients [--clients N] [--seconds S] [--warmup S] [--margin H] [--device-ms MS]\n"
                  "       rpc_soak others [--seconds S] [--event-ms MS] [--toggle-ms MS]\n"
                  "       rpc_soak counters\n");
     return 2;
@@ -464,7 +535,7 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const std::string mode = argv[1];
-    int clients = 64, eventMs = 250, toggleMs = 500;
+    int clients = 64, eventMs = 250, toggleMs = 500, deviceMs = 250;
     double seconds = 60, warmup = 10;
     long margin = 16;
     for (int i = 2; i < argc; ++i) {
@@ -477,12 +548,13 @@ int main(int argc, char** argv) {
         else if (arg == "--margin") margin = std::atol(value);
         else if (arg == "--event-ms") eventMs = std::atoi(value);
         else if (arg == "--toggle-ms") toggleMs = std::atoi(value);
+        else if (arg == "--device-ms") deviceMs = std::atoi(value);
         else return Usage();
     }
-    if (clients < 1 || clients > 256 || seconds <= 0 || warmup < 0 || margin < 0 || eventMs < 1 || toggleMs < 1)
+    if (clients < 1 || clients > 256 || seconds <= 0 || warmup < 0 || margin < 0 || eventMs < 1 || toggleMs < 1 || deviceMs < 1)
         return Usage();
     AddVectoredExceptionHandler(1, CatchRpcFailure);
-    if (mode == "clients") return Clients(clients, seconds, warmup, static_cast<DWORD>(margin));
+    if (mode == "clients") return Clients(clients, seconds, warmup, static_cast<DWORD>(margin), deviceMs);
     if (mode == "others") return Others(seconds, eventMs, toggleMs);
     if (mode == "counters") return Counters();
     return Usage();
