@@ -8,8 +8,9 @@
 # count, private bytes, working set and threads before, during (once a second) and after, as
 # Windows reports them to another process, beside what Linux shows of the same process; CPU
 # per call of the service and of the wineserver; what the toggles and events did.
-# Exit status: 0, or 1 on failed calls, 3 when the handle count grew after the warm-up by more
-# than the margin, 4 when the service's process ended (a crash) or its stop did not end it.
+# Exit status: 0, or 1 on failed calls, 3 when the handle count settled after the clients is more
+# than the margin above the count before, 4 when the service's process ended (a crash) or its stop
+# did not end it.
 # Never on time. Usage:
 #   bench/soak.sh [--clients 64] [--seconds 60] [--warmup 10] [--margin 16] [--bin BUILD_DIR]
 # Without --bin it builds the programs with the windows preset first.
