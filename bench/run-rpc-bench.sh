@@ -112,16 +112,17 @@ if [ "$service_state" -ne 0 ]; then
 fi
 
 echo "service: $([ "$as_service" -eq 1 ] && echo "run by the service manager" || echo "-console, its trace echoed to $logs/service.log"), trace file $([ "$no_trace" -eq 1 ] && echo off || echo on)"
-# CPU of each server's Linux process (Wine runs a Windows program as one, named after its
-# file) over the client's run, per call it served: what the procedure and its stub cost the
+# CPU of each server's Linux process (Wine runs a Windows program as one, its command line
+# the program's Windows or Unix path) over the client's run, per call it served: what the procedure and its stub cost the
 # server, whatever the load makes of the medians.
 linux_pid() { for p in /proc/[0-9]*; do
     tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$TAVO_WINEPREFIX" || continue
-    [ "$(tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n1 | sed 's/.*\\//')" == "$1" ] && echo "${p#/proc/}"
+    [ "$(tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n1 | sed 's|.*[\\/]||')" == "$1" ] && echo "${p#/proc/}"
 done | head -n1; }
 ticks() { [ -n "$1" ] && awk '{sub(/^.*\) /, ""); print $12 + $13}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 service_linux="$(linux_pid "$(basename "$service_exe")")"
 bare_linux="$(linux_pid rpc_bare_server.exe)"
+echo "linux processes: service ${service_linux:-not found}, bare ${bare_linux:-not found}"
 service_ticks="$(ticks "$service_linux")"
 bare_ticks="$(ticks "$bare_linux")"
 echo "host: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) before the run (other work widens the spread)"
