@@ -2,6 +2,7 @@
 #include "platform/system.h"
 #include "platform/win32/win32_common.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,8 +16,7 @@ public:
     void Write(std::wstring_view text) override {
         HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
         if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-        DWORD mode = 0;
-        if (::GetConsoleMode(out, &mode)) {
+        if (IsConsole(out)) {
             // A real console takes UTF-16 directly.
             std::lock_guard<std::mutex> lock(lock_);
             DWORD written = 0;
@@ -43,7 +43,20 @@ public:
     }
 
 private:
+    // Asked once per standard output handle: under Wine GetConsoleMode is a round trip to
+    // the wineserver, which every process's calls share, and this runs for every traced line.
+    bool IsConsole(HANDLE out) {
+        if (checked_.load() != out) {
+            DWORD mode = 0;
+            console_.store(::GetConsoleMode(out, &mode) != FALSE);
+            checked_.store(out);
+        }
+        return console_.load();
+    }
+
     std::mutex lock_;  // console writes only
+    std::atomic<HANDLE> checked_{nullptr};
+    std::atomic<bool> console_{false};
 };
 
 class Win32System : public win::System {
