@@ -15,8 +15,8 @@ namespace {
 // Wine accepts every ETW call and records nothing. There the session is stood in for by a
 // text file beside the .etl it would write ("X.etl" -> "X.log"), one "level: message"
 // line per event, written only while the session runs with this provider enabled.
-// Every thread of the service logs, the RPC calls among them: a write takes no lock, so 64
-// callers never queue behind one another's file I/O. Each line is one append (the handle
+// Every thread of the service logs, the RPC calls among them: a write takes no lock, so
+// concurrent callers never queue behind one another's file I/O. Each line is one append (the handle
 // has only FILE_APPEND_DATA), and the stop closes the file only once no write uses it.
 class WineTraceFile {
 public:
