@@ -9,6 +9,9 @@ scripts/install-deps.sh
 jobs="$(nproc)"
 # Each phase says when it starts, so a slow CI run shows where its time went.
 phase() { echo "=== $1 (at ${SECONDS} s) ==="; }
+# No folder of src/ includes one above it (scripts/check-layers.sh names the order).
+phase "layers"
+scripts/check-layers.sh
 for preset in native native-asan native-tsan; do
     phase "$preset"
     cmake --preset "$preset" >/dev/null

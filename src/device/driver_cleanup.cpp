@@ -11,7 +11,7 @@
 #include "platform/registry.h"
 #include "platform/setup_inf.h"
 #include "platform/system.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 
 namespace tavo {
 namespace {

@@ -14,8 +14,7 @@
 #include "platform/sessions.h"
 #include "log/trace_format.h"
 #include "log/trace_log.h"
-#include "settings/forcepad_control.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 
 namespace tavo {
 

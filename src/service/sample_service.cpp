@@ -26,7 +26,7 @@
 #include "settings/driver_defaults.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_clearing.h"
 #include "settings/settings_store.h"
 

@@ -13,7 +13,7 @@
 #include "platform/registry.h"
 #include "platform/sessions.h"
 #include "log/trace_log.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_records.h"
 
 namespace tavo {

@@ -31,10 +31,6 @@ int ForcePadControl(SharedRecord<ForcepadSettings>& record, int sessionEnding, i
 // examined); false otherwise. The device handle is closed before it returns.
 bool SetForcePadFunction(ForcepadSettings record);
 
-// Writes one REG_DWORD in force and under the interactive user's subkey. Callers do not
-// examine the result; it is false in every case.
-bool ChangeValueInRegistry(const wchar_t* valueName, std::int32_t value);
-
 // One push allowed in the dynamic branch of non-UI mode; set by UI mode and by the
 // non-dynamic branch, cleared after the dynamic branch has looked at it.
 extern std::atomic<std::uint8_t>& forcepadSendCommand;

@@ -4,7 +4,7 @@
 #include "platform/registry.h"
 #include "log/trace_log.h"
 #include "settings/driver_defaults.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_store.h"
 #include "common/process_state.h"
 

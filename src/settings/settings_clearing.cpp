@@ -7,7 +7,7 @@
 #include "log/trace_log.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_store.h"
 
 namespace tavo {

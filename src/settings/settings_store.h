@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_records.h"
 
 namespace tavo {
@@ -18,9 +18,6 @@ enum SyncMode : int {
     SYNC_READ_LAST = 2,   // the values in force to the record
     SYNC_WRITE_LAST = 3,  // the record to the values in force
 };
-
-// Access with which the store opens (and creates) its keys: KEY_READ | KEY_WRITE.
-inline constexpr win::DWORD kSettingsKeyAccess = 0x2001F;
 
 // "SYNC_READ" ... "SYNC_WRITE_LAST", or "Unknow Sync Mode".
 const char* SyncModeName(int mode);

@@ -1,12 +1,17 @@
 #include <cstdlib>
 #include <memory>
 
+#include "contract/contract_laptop.h"
 #include "contract/contract_platform.h"
+#include "laptops/sim_laptop.h"
 #include "platform/sim/machine.h"
+#include "wine/vlaptop/firmware_record.h"
 
 namespace contract {
 namespace {
 std::unique_ptr<sim::Machine> g_machine;
+win::DEVINST g_padNode = 0;
+std::shared_ptr<sim::TouchpadFirmware> g_pad;
 }
 
 void InstallPlatform() {
@@ -24,8 +29,39 @@ void InstallPlatform() {
 void UninstallPlatform() {
     // Everything a case opened must have been closed again.
     if (g_machine && g_machine->handles.OpenCount() != 0) std::abort();
+    g_pad.reset();
     g_machine.reset();
 }
+
+const tavo::laptops::LaptopSpec& Laptop() { return tavo::laptops::LaptopFile(kLaptopFile); }
+
+void InstallLaptop() {
+    // The installer makes the software component too; the registry is left to the cases.
+    const auto built = tavo::laptops::Build(*g_machine, tavo::laptops::ToSim(Laptop()), {.softwareComponent = true});
+    for (std::size_t i = 0; i < Laptop().hid.size(); ++i)
+        if (Laptop().hid[i].name == "vendor") {
+            g_padNode = built.hidNodes[i];
+            g_pad = built.firmware[i];
+        }
+}
+
+std::vector<std::string> TakePadReports() {
+    std::vector<std::string> lines;
+    for (const auto& r : g_pad->Reports())
+        lines.push_back(vlaptop::FormatReport(
+            {r.direction == sim::TouchpadFirmware::Direction::ToDevice, r.accepted, r.bytes}));
+    g_pad->ClearReports();
+    return lines;
+}
+
+void RefusePadReports(bool all) {
+    for (const auto& [function, value] : g_pad->Values())
+        if (all) g_pad->Refuse(function);
+    if (!all) g_pad->AcceptAll();
+}
+
+void UnplugPad() { g_machine->devices.Unplug(g_padNode); }
+void PlugPad() { g_machine->devices.Replug(g_padNode); }
 
 void MakeFolder(const std::wstring& path) { g_machine->files.AddFolder(path); }
 void MakeFile(const std::wstring& path) { g_machine->files.AddFile(path); }

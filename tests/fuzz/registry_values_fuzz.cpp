@@ -22,7 +22,7 @@
 #include "settings/driver_defaults.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 #include "settings/settings_store.h"
 
 namespace tavo::fuzz {

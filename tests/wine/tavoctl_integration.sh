@@ -83,10 +83,12 @@ expect_lines() {
 
 # ---- no service ----
 unreachable="The touchpad service is not running or not reachable (RPC error 1722)."
+# The bound only tells "answers at once" from a client that retries or waits out the run
+# time's timeouts (tens of seconds); it is loose so a loaded machine cannot fail it.
 for cmd in "status" "palm get" "palm set 2 0 0 0 0" "forcepad get" "forcepad set haptic=1" "data 99" "support" "meter"; do
     # shellcheck disable=SC2086  # the command's words
     ctl $cmd
-    if [ "$rc" -eq 1 ] && [ "$err" == "$unreachable" ] && [ -z "$out" ] && [ "$ms" -lt 2000 ]; then
+    if [ "$rc" -eq 1 ] && [ "$err" == "$unreachable" ] && [ -z "$out" ] && [ "$ms" -lt 10000 ]; then
         pass "no service: '$cmd' says so in one sentence, exit 1, in ${ms} ms"
     else
         fail "no service: '$cmd'" "exit $rc, ${ms} ms" "stderr: $(show "$err")" "stdout: $(show "$out")"

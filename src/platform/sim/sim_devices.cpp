@@ -376,6 +376,7 @@ void SimDevices::Replug(win::DEVINST node) {
         if (n->id == node && !n->present) {
             n->present = true;
             ++n->plugs;
+            if (n->hid && n->hid->firmware) n->hid->firmware->Restart();
         }
 }
 

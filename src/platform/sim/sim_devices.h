@@ -113,8 +113,8 @@ public:
     void SetProblem(win::DEVINST node, win::DWORD problem);
     // Surprise removal: the node leaves every later set, opens fail, open handles go dead.
     void Unplug(win::DEVINST node);
-    // The unplugged node is back, its firmware with the table it had; handles opened before
-    // the removal stay dead.
+    // The unplugged node is back, its firmware restarted with the table it had (no read
+    // request outstanding); handles opened before the removal stay dead.
     void Replug(win::DEVINST node);
     int OpenCount(std::wstring_view path) const;  // successful CreateFileW calls
     int OpenDeviceFiles() const;                  // device files not yet closed

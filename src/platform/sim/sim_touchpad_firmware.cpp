@@ -46,6 +46,11 @@ void TouchpadFirmware::ClearReports() {
     reports_.clear();
 }
 
+void TouchpadFirmware::Restart() {
+    std::lock_guard<std::mutex> lock(lock_);
+    pendingRead_.reset();
+}
+
 win::DWORD TouchpadFirmware::SetFeature(const win::BYTE* report, win::ULONG length) {
     std::lock_guard<std::mutex> lock(lock_);
     std::vector<win::BYTE> bytes(report, report + length);

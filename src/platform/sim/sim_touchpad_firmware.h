@@ -55,6 +55,9 @@ public:
     void Script(std::deque<Answer> answers);
     std::vector<Report> Reports() const;
     void ClearReports();
+    // The device started again (plugged back in): the table is kept, a read request sent
+    // before is not.
+    void Restart();
 
     // ---- the HID side: the report as the host sends it, or the buffer to answer into ----
     win::DWORD SetFeature(const win::BYTE* report, win::ULONG length);

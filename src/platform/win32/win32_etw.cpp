@@ -5,6 +5,7 @@
 #include <evntprov.h>
 #include <evntrace.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -14,6 +15,9 @@ namespace {
 // Wine accepts every ETW call and records nothing. There the session is stood in for by a
 // text file beside the .etl it would write ("X.etl" -> "X.log"), one "level: message"
 // line per event, written only while the session runs with this provider enabled.
+// Every thread of the service logs, the RPC calls among them: a write takes no lock, so
+// concurrent callers never queue behind one another's file I/O. Each line is one append (the handle
+// has only FILE_APPEND_DATA), and the stop closes the file only once no write uses it.
 class WineTraceFile {
 public:
     DWORD Start(const std::wstring& etlPath, const std::wstring& sessionName) {
@@ -32,37 +36,47 @@ public:
         if (!file) return ::GetLastError();
         marker_ = std::move(marker);
         file_ = std::move(file);
+        open_.store(file_.get());
         return ERROR_SUCCESS;
     }
     void Enable(bool on, UCHAR level) {
         std::lock_guard<std::mutex> lock(lock_);
-        enabled_ = on;
-        level_ = level;
+        filter_.store(on ? kEnabled | level : 0);
     }
     void Write(UCHAR level, const wchar_t* text) {
-        std::lock_guard<std::mutex> lock(lock_);
-        if (!file_ || !enabled_ || (level != 0 && level > level_)) return;
+        const unsigned filter = filter_.load();
+        if (!(filter & kEnabled) || (level != 0 && level > (filter & 0xFF))) return;
         std::wstring line = std::to_wstring(level) + L": " + text;
         if (line.size() < 2 || line.compare(line.size() - 2, 2, L"\r\n") != 0) line += L"\r\n";
         int n = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
         std::string bytes(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
         ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
-        DWORD written = 0;
-        ::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        // Counted in before the handle is read: a stop that took the handle away after
+        // this read waits for the count to drop before it closes the file.
+        writers_.fetch_add(1);
+        if (HANDLE file = open_.load()) {
+            DWORD written = 0;
+            ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        }
+        writers_.fetch_sub(1);
     }
     void Stop() {
         std::lock_guard<std::mutex> lock(lock_);
+        filter_.store(0);
+        open_.store(nullptr);
+        while (writers_.load() != 0) ::SwitchToThread();
         file_.reset();
         marker_.reset();
-        enabled_ = false;
     }
 
 private:
-    std::mutex lock_;
+    static constexpr unsigned kEnabled = 0x100;
+    std::mutex lock_;  // start, enable and stop
     OwnedHandle file_;
     OwnedHandle marker_;
-    bool enabled_ = false;
-    UCHAR level_ = 0;
+    std::atomic<HANDLE> open_{nullptr};  // file_ while writes may use it
+    std::atomic<unsigned> filter_{0};    // kEnabled | level, or 0
+    std::atomic<int> writers_{0};
 };
 
 std::wstring NameInBlock(const win::BYTE* block, ULONG offsetField) {

@@ -2,6 +2,7 @@
 #include "platform/system.h"
 #include "platform/win32/win32_common.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -13,27 +14,49 @@ namespace {
 class Win32Console : public win::Console {
 public:
     void Write(std::wstring_view text) override {
-        std::lock_guard<std::mutex> lock(lock_);
         HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        DWORD mode = 0;
-        // A real console takes UTF-16 directly; a pipe or file gets UTF-8 through the C
-        // runtime's text mode, so "\n" still ends lines as the console would show them.
-        if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode)) {
+        if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+        if (IsConsole(out)) {
+            // A real console takes UTF-16 directly.
+            std::lock_guard<std::mutex> lock(lock_);
             DWORD written = 0;
             if (::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return;
         }
+        // A pipe or file gets UTF-8 with "\n" as "\r\n", as the C runtime's text mode writes
+        // it, in one write of its own: in console mode every traced line comes here, from
+        // every thread, and a lock held across the write made RPC calls queue behind it. A
+        // synchronous handle keeps each write whole.
         int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                       nullptr);
         if (n <= 0) return;
         std::string bytes(static_cast<std::size_t>(n), '\0');
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
                               nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-        std::fflush(stdout);
+        std::string line;
+        line.reserve(bytes.size() + 8);
+        for (char c : bytes) {
+            if (c == '\n') line += '\r';
+            line += c;
+        }
+        DWORD written = 0;
+        ::WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
 
 private:
-    std::mutex lock_;
+    // Asked once per standard output handle: under Wine GetConsoleMode is a round trip to
+    // the wineserver, which every process's calls share, and this runs for every traced line.
+    bool IsConsole(HANDLE out) {
+        if (checked_.load() != out) {
+            DWORD mode = 0;
+            console_.store(::GetConsoleMode(out, &mode) != FALSE);
+            checked_.store(out);
+        }
+        return console_.load();
+    }
+
+    std::mutex lock_;  // console writes only
+    std::atomic<HANDLE> checked_{nullptr};
+    std::atomic<bool> console_{false};
 };
 
 class Win32System : public win::System {

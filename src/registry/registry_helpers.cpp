@@ -1,13 +1,32 @@
-#include "settings/registry_helpers.h"
+#include "registry/registry_helpers.h"
 
 #include <algorithm>
 #include <array>
 
+#include "common/registry_paths.h"
+#include "log/trace_format.h"
+#include "log/trace_log.h"
+#include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/sessions.h"
-#include "log/trace_log.h"
 
 namespace tavo {
+
+namespace {
+
+// RegCreateKeyExW on path and one REG_DWORD; the open's status.
+win::LSTATUS WriteDword(const std::wstring& path, const wchar_t* valueName, std::int32_t value) {
+    win::UniqueHKey key;
+    const win::LSTATUS status = win::Reg().RegCreateKeyExW(win::HKEY_LOCAL_MACHINE, path.c_str(), 0,
+                                                           kSettingsKeyAccess, key.put(), nullptr);
+    if (status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS)) return status;
+    const win::DWORD data = static_cast<win::DWORD>(value);
+    win::Reg().RegSetValueExW(key.get(), valueName, win::REG_DWORD, reinterpret_cast<const win::BYTE*>(&data),
+                              sizeof data);
+    return status;
+}
+
+}  // namespace
 
 std::int32_t ReadRegistryDword(win::HKEY key, const wchar_t* name) {
     win::DWORD type = win::REG_NONE;
@@ -81,6 +100,42 @@ int EnumerateSubKeys(win::HKEY key, std::vector<std::wstring>* subKeyNames) {
         TraceLog("(%d) %ws\n", static_cast<int>(i + 1), valueName.c_str());
     }
     return static_cast<int>(subKeyCount);
+}
+
+
+bool ChangeValueInRegistry(const wchar_t* valueName, std::int32_t value) {
+    const std::wstring name = valueName != nullptr ? valueName : L"";
+    TraceLog("[ChangeValueInRegistry] Enter ==> ChangeValueInRegistry()");
+    TraceLog("[ChangeValueInRegistry] ValueName = %s, Value = %d", NarrowText(name).c_str(), value);
+
+    std::array<wchar_t, kUserNameChars> user{};
+    const int userResult = GetCurrectUserName(user);
+    TraceLog("[ChangeValueInRegistry] GetCurrectUserName Result = %d", userResult);
+
+    const std::wstring inForcePath = kSettingsKeyPath;
+    const std::wstring userPath = inForcePath + L"\\" + user.data();
+    TraceLog("[ChangeValueInRegistry] RegistryPath = %s", NarrowText(inForcePath).c_str());
+    TraceLog("[ChangeValueInRegistry] RegistryPath_CurrentUser = %s", NarrowText(userPath).c_str());
+
+    // An empty name would write the registry's default value of the key.
+    if (!name.empty()) {
+        win::LSTATUS status = WriteDword(inForcePath, name.c_str(), value);
+        if (status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS))
+            TraceLog("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath Fail, nStatus = %d", status);
+
+        // Without a named user the user path ends in the separator, which the registry
+        // resolves to the settings key itself: the user write would land among the values
+        // in force, even after their own write failed. There is no user to write for.
+        if (user[0] != L'\0' && userPath.size() < kSettingsPathChars) {
+            status = WriteDword(userPath, name.c_str(), value);
+            if (status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS))
+                TraceLog("[ChangeValueInRegistry] RegCreateKeyEx HKLM RegistryPath_CurrentUser Fail, nStatus = %d",
+                         status);
+        }
+    }
+
+    TraceLog("[ChangeValueInRegistry] <== Exit ChangeValueInRegistry(), Result = %d", 0);
+    return false;
 }
 
 }  // namespace tavo

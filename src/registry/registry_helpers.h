@@ -1,4 +1,5 @@
-// Registry and session helpers shared by every part of the service that reads settings.
+// Registry and session helpers shared by every part of the service that reads or writes
+// settings: below both the device probes and the settings store.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,9 @@ inline constexpr std::size_t kMaxEnumeratedNames = 1024;
 // String values are read through 1024 bytes of UTF-16: 511 characters and a terminator.
 inline constexpr std::size_t kRegistryStringChars = 512;
 
+// Access with which the settings keys are opened (and created): KEY_READ | KEY_WRITE.
+inline constexpr win::DWORD kSettingsKeyAccess = 0x2001F;
+
 // The value's data when it exists, is REG_DWORD and is exactly 4 bytes long; else -1.
 std::int32_t ReadRegistryDword(win::HKEY key, const wchar_t* name);
 
@@ -39,5 +43,9 @@ int GetCurrectUserName(std::span<wchar_t> userName);
 // A name that cannot be enumerated (including one too long for the name buffer) leaves an
 // empty slot. Logs the subkeys and the value names; returns the number of slots.
 int EnumerateSubKeys(win::HKEY key, std::vector<std::wstring>* subKeyNames);
+
+// Writes one REG_DWORD in force and under the interactive user's subkey. Callers do not
+// examine the result; it is false in every case.
+bool ChangeValueInRegistry(const wchar_t* valueName, std::int32_t value);
 
 }  // namespace tavo
