@@ -1,66 +1,88 @@
 // tavo-sim: runs the whole service on a simulated laptop and shows what it does to the pad.
 //
-// The laptop is a file (laptops/NAME.json); the service is the same code that ships. After each
-// step of the lifecycle it prints the trace the step wrote, the pad's function values and
-// the settings in force.
+// The laptop is a file (laptops/NAME.json); the service is the same code that ships. A
+// scenario file says what happens (tools/tavo-sim/scenario.h); without one the built-in day
+// runs. After each step it prints the trace the step wrote, the pad's function values and
+// the settings in force; `check` runs scenarios for their expectations only.
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/process_state.h"
-#include "common/registry_paths.h"
-#include "laptops/laptops.h"
-#include "platform/sim/machine.h"
-#include "rpc/procedures.h"
-#include "service/sample_service.h"
-#include "settings/settings_records.h"
+#include "laptops/laptop_file.h"
+#include "runner.h"
+#include "scenario.h"
 
 namespace {
 
-using namespace tavo;
 using namespace tavo::laptops;
-
-const std::wstring kInForce = std::wstring(L"HKLM\\") + kSettingsKeyPath;
-constexpr wchar_t kUser[] = L"alice";
+using namespace tavo::scenarios;
 
 struct Options {
-    std::string laptop = "forcepad";  // a name in laptops/ or a file
-    int windows = 0;  // 0: the laptop's own
+    bool check = false;
+    std::vector<std::string> files;
+    std::optional<std::string> laptop;  // a name in laptops/ or a file
+    std::optional<int> windows;
     bool userAtStart = false;
     bool companion = true;
     bool trace = true;
+    Output output = Output::Text;
 };
-
-std::string Narrow(std::wstring_view text) {
-    std::string out;
-    for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    return out;
-}
 
 void PrintHelp() {
     std::printf(
-        "Usage: tavo-sim [--laptop NAME|FILE] [--windows 10|11] [--user-at-start] [--no-companion] [--no-trace]\n"
+        "Usage: tavo-sim [OPTIONS] [SCENARIO]         run a scenario file (or the built-in day) and show it\n"
+        "       tavo-sim check [OPTIONS] SCENARIO...  run scenario files for their expectations\n"
         "\n"
-        "Runs the touchpad service on a simulated laptop through start, logon, the settings\n"
-        "application's calls, resume, device arrival, logoff and stop, printing after each\n"
-        "step the service's trace, the pad's function values and the settings in force.\n"
+        "Runs the touchpad service on a simulated laptop, step by step, through the same occasions\n"
+        "as on Windows (the service manager's controls, session and device notifications, the\n"
+        "settings application's RPC calls, other programs' registry writes and named events).\n"
+        "After each step: the service's trace, the pad's function values (changed ones marked *)\n"
+        "and the settings in force. Threads run stepped and time is simulated: the same file gives\n"
+        "the same output byte for byte. Without a scenario the built-in day runs: start, logon,\n"
+        "the settings application's calls, the toggle report, resume, device arrival, logoff, stop.\n"
         "\n"
-        "  --laptop NAME|FILE  the simulated laptop: a laptop file, or the name of one in\n"
-        "                    %s (default: forcepad)\n"
-        "  --windows 10|11   the Windows the laptop runs (default: the laptop's own)\n"
-        "  --user-at-start   alice is already logged on when the service starts\n"
-        "  --no-companion    the settings application is not installed: the service falls\n"
-        "                    back to the driver's defaults (without it, alice's own choice,\n"
-        "                    made earlier in the application, is what the pad gets)\n"
-        "  --no-trace        leave the service's trace out\n"
+        "Options:\n"
+        "  --laptop NAME|FILE  the simulated laptop instead of the scenario's (built-in: forcepad):\n"
+        "                    a laptop file, or the name of one in %s\n"
+        "  --windows 10|11   the Windows the laptop runs (default: the scenario's, or the laptop's)\n"
+        "  --json            one JSON object per step (trace lines, reports in order, the pads'\n"
+        "                    tables, registry changes, the RPC answer, failed expectations)\n"
+        "  --reports         only the reports exchanged with the pad, in order: '> 0D AB 03 40 40'\n"
+        "                    sent, '< ...' fetched, ' refused' when the pad refused it; '# N. STEP'\n"
+        "  --no-trace        leave the service's trace out of the readable run\n"
+        "  --user-at-start   built-in day: alice is already logged on when the service starts\n"
+        "  --no-companion    built-in day: no settings application (the driver's defaults decide;\n"
+        "                    with it, alice's own choice made earlier in it is what the pad gets)\n"
         "  --help            this text\n"
         "\n"
+        "A scenario file (JSON; comments are not allowed):\n"
+        "  {\n"
+        "    \"description\": \"alice turns the haptic feedback up\",\n"
+        "    \"laptop\": \"forcepad\",\n"
+        "    \"users\": {\"alice\": {\"app\": true, \"stored\": {\"HapticFeedbackCheckSlider\": 75}}},\n"
+        "    \"steps\": [\n"
+        "      {\"do\": \"start\"},\n"
+        "      {\"do\": \"logon alice\", \"expect\": {\"pad\": {\"0x03A9\": \"0x0050\"}}},\n"
+        "      {\"do\": \"forcepad set haptic-strength=100\", \"expect\": {\"answer\": {\"stored\": true}}},\n"
+        "      {\"do\": \"stop\", \"expect\": {\"trace\": [\"Service in OnStop++\"]}}\n"
+        "    ]\n"
+        "  }\n"
+        "Top-level fields: description, laptop (a name, or a file beside the scenario), steps;\n"
+        "optional windows (\"10\"/\"11\"), softwareComponent (true), users (NAME: {app, stored}),\n"
+        "inForce (values in force before the start).\n"
+        "\n"
+        "%s"
+        "\n"
+        "Exit codes: 0 every expectation held (and nothing was left open after a stop);\n"
+        "1 an expectation did not hold (check names the step, the expectation and what came\n"
+        "instead); 2 bad arguments or a bad file (its file, line and what was expected; nothing runs).\n"
+        "check prints one line per scenario and \"N passed, N failed\".\n"
+        "\n"
         "Laptops:\n",
-        LaptopsDir().c_str());
+        LaptopsDir().c_str(), StepHelp());
     for (const auto& name : LaptopFileNames()) {
         try {
             std::printf("  %-10s %s\n", name.c_str(), LoadLaptopFile(FindLaptopFile(name)).description.c_str());
@@ -72,7 +94,12 @@ void PrintHelp() {
 
 // 0: run; 1: help shown; 2: bad arguments (message printed).
 int Parse(int argc, char** argv, Options* options) {
-    for (int i = 1; i < argc; ++i) {
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "check") == 0) {
+        options->check = true;
+        first = 2;
+    }
+    for (int i = first; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&](const char* what) -> const char* {
             if (i + 1 >= argc) {
@@ -105,183 +132,79 @@ int Parse(int argc, char** argv, Options* options) {
             options->companion = false;
         } else if (arg == "--no-trace") {
             options->trace = false;
+        } else if (arg == "--json") {
+            options->output = Output::Json;
+        } else if (arg == "--reports") {
+            options->output = Output::Reports;
+        } else if (!arg.starts_with("-")) {
+            options->files.emplace_back(arg);
         } else {
             std::fprintf(stderr, "tavo-sim: unknown argument \"%s\"; see --help\n", argv[i]);
             return 2;
         }
     }
+    if (options->check && options->files.empty()) {
+        std::fprintf(stderr, "tavo-sim: check needs at least one scenario file; see --help\n");
+        return 2;
+    }
+    if (!options->check && options->files.size() > 1) {
+        std::fprintf(stderr, "tavo-sim: one scenario at a time (check takes several); see --help\n");
+        return 2;
+    }
+    if (!options->files.empty() && (options->userAtStart || !options->companion)) {
+        std::fprintf(stderr, "tavo-sim: --user-at-start and --no-companion are for the built-in day; a scenario "
+                             "says it in its file\n");
+        return 2;
+    }
     return 0;
 }
 
-class Run {
-public:
-    Run(const Options& options, const LaptopSpec& spec) : options_(options), spec_(spec) {
-        ResetProcessState();
-        machine_.threads.SetMode(sim::SimThreads::Mode::Inline);
-        machine_.Install();
-        SimLaptop laptop = ToSim(spec);
-        if (options.windows != 0) laptop.windows = ToSim(WindowsByName(options.windows));
-        windows11_ = std::wcstoul(laptop.windows.currentBuild.c_str(), nullptr, 10) >= 22000;
-        // The laptop with the registry its driver package leaves; the settings application's
-        // software component only when it is installed.
-        const BuiltLaptop built = Build(machine_, laptop, {.softwareComponent = options.companion, .registry = true});
-        for (std::size_t i = 0; i < laptop.hid.size(); ++i)
-            if (built.firmware[i]) pads_.push_back({spec.hid[i].name, built.firmware[i], built.firmware[i]->Values()});
-        machine_.sessions.AddUser(kUser);
-        // The input agent beside the service, in the folder a service starts in.
-        machine_.files.AddFile(L"C:\\Windows\\system32\\KVRInput.exe");
-        if (options.companion) {
-            machine_.files.AddFolder(CompanionPackageFolder(kUser));
-            // What alice chose in the application earlier, stored under her name.
-            Store(kInForce + L"\\" + kUser, PalmSettings{3, 10, 10, 20, 20});
-            Store(kInForce + L"\\" + kUser, ForcepadSettings{4, 1, 75, 2, 2, 1, 0, 1, 0});
+// Every file is read before anything runs: one bad file and nothing runs.
+bool Load(const Options& options, std::vector<Scenario>* scenarios) {
+    bool ok = true;
+    std::optional<LaptopSpec> laptop;
+    if (options.laptop) {
+        try {
+            laptop = LoadLaptopFile(FindLaptopFile(*options.laptop));
+        } catch (const LaptopFileError& e) {
+            std::fprintf(stderr, "tavo-sim: %s\n", e.what());
+            return false;
         }
     }
-
-    int Go() {
-        const auto& o = options_;
-        std::printf("tavo-sim: %s laptop (%s), Windows %s, %s, %s\n", spec_.name.c_str(), spec_.file.c_str(),
-                    windows11_ ? "11" : "10",
-                    o.userAtStart ? "alice at the console from the start" : "alice logs on after the start",
-                    !o.companion              ? "no settings application"
-                    : spec_.softwareComponent ? "settings application installed"
-                                              : "settings application installed, but the laptop has no software component");
-        if (o.companion)
-            std::printf("alice's own choice, stored earlier: palm level 3, haptic feedback 75 %%, click force 2\n");
-
-        if (o.userAtStart) machine_.sessions.LogOn(kUser);
-        service_ = std::make_unique<CSampleService>();
-        serviceInstance = service_.get();
-        Step(o.userAtStart ? "start, alice at the console" : "start, nobody at the console",
-             [&] { service_->Start(0, nullptr); });
-        Step("alice logs on", [&] {
-            machine_.sessions.LogOn(kUser);
-            Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
-        });
-        Step("the settings application: palm level 1, haptic feedback 100 %, then reads back", [&] {
-            MeteringContext* context = OpenRpcEndpoint();
-            const PalmSettings palm{1, 10, 10, 20, 20};
-            ProcessSetTouchpadSettings(context, &palm);
-            ForcepadSettings forcepad{};
-            ProcessGetForcepadSettings(context, &forcepad);
-            forcepad.CurrentControlItem = 2;
-            forcepad.HapticFeedbackCheckSlider = 100;
-            ProcessSetForcepadSettings(context, &forcepad);
-            PalmSettings palmBack{};
-            ProcessGetTouchpadSettings(context, &palmBack);
-            std::int32_t signature = 0;
-            ProcessGetTouchpadData(context, 99, &signature);
-            std::uint8_t status = 0;
-            ProcessGetTouchpadStatus(context, &status);
-            CloseRpcEndpoint(&context);
-            std::printf("  answers: palm level %d, haptic %d %%, data 99 = 0x%08X, status 0x%02X\n",
-                        static_cast<int>(palmBack.level), static_cast<int>(forcepad.HapticFeedbackCheckSlider),
-                        static_cast<unsigned>(signature), static_cast<unsigned>(status));
-        });
-        Step("the touchpad's toggle report: KVRInput flips AABB", [&] {
-            const auto aabb = machine_.registry.Dword(kInForce, L"AABB");
-            machine_.registry.SetDword(kInForce, L"AABB", aabb && *aabb == 0 ? 1 : 0);
-            machine_.threads.Join();  // the toggle-flag monitor answers
-        });
-        Step("resume from sleep", [&] { Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND); });
-        Step("a mouse-class device arrives", [&] {
-            auto data = sim::DeviceInterfaceBroadcast(win::GUID_CLASS_MOUSE,
-                                                      L"\\\\?\\HID#VEN_TAVO&DEV_0C5E&Col01#5&2a3b4c5d&0&0000");
-            CServiceBase::ServiceControlHandler(win::SERVICE_CONTROL_DEVICEEVENT, win::DBT_DEVICEARRIVAL, data.data(),
-                                                nullptr);
-        });
-        Step("alice logs off", [&] {
-            Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGOFF);
-            // Her session ends; the console shows the logon screen.
-            machine_.sessions.AddSession(2, L"", win::WTSConnected);
-            machine_.sessions.SetConsoleSession(2);
-            machine_.sessions.RemoveSession(1);
-        });
-        Step("stop", [&] {
-            Control(win::SERVICE_CONTROL_STOP, 0);
-            machine_.threads.Join();  // the monitors end on their stop events
-        });
-        const bool stopped = service_->currentState() == win::SERVICE_STOPPED;
-        serviceInstance = nullptr;
-        service_.reset();
-        const int open = machine_.handles.OpenCount();
-        std::printf("\nservice %s; %d handle(s) left open\n", stopped ? "stopped" : "NOT stopped", open);
-        return stopped && open == 0 ? 0 : 1;
-    }
-
-private:
-    void Control(win::DWORD control, win::DWORD eventType) {
-        CServiceBase::ServiceControlHandler(control, eventType, nullptr, nullptr);
-    }
-
-    template <typename Action>
-    void Step(const char* title, Action action) {
-        const std::size_t mark = machine_.etw.Written().size();
-        std::printf("\n== %s ==\n", title);
-        action();
-        const auto written = machine_.etw.Written();
-        for (std::size_t i = mark; options_.trace && i < written.size(); ++i) {
-            std::wstring text = written[i].text;
-            while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-            std::printf("  | %s\n", Narrow(text).c_str());
+    if (options.files.empty()) {
+        try {
+            const LaptopSpec spec = laptop ? *laptop : LoadLaptopFile(FindLaptopFile("forcepad"));
+            scenarios->push_back(BuiltInScenario(spec, options.windows, options.userAtStart, options.companion));
+        } catch (const LaptopFileError& e) {
+            std::fprintf(stderr, "tavo-sim: %s\n", e.what());
+            return false;
         }
-        PrintPad();
-        PrintInForce();
+        return true;
     }
-
-    // The function table of each pad (named when the laptop has several); a value the step
-    // changed is marked with '*'.
-    void PrintPad() {
-        if (pads_.empty()) std::printf("  pad: (the laptop has no firmware)\n");
-        for (auto& pad : pads_) {
-            const auto values = pad.firmware->Values();
-            std::printf("  pad%s%s:", pads_.size() > 1 ? " " : "", pads_.size() > 1 ? pad.name.c_str() : "");
-            for (const auto& [function, value] : values) {
-                auto before = pad.last.find(function);
-                const bool changed = before != pad.last.end() && before->second != value;
-                std::printf(" %04X=%04X%s", function, value, changed ? "*" : "");
-            }
-            std::printf("\n");
-            pad.last = values;
+    for (const auto& file : options.files) {
+        try {
+            Scenario s = LoadScenarioFile(file);
+            if (laptop) s.laptop = *laptop;
+            if (options.windows) s.windows = options.windows;
+            scenarios->push_back(std::move(s));
+        } catch (const ScenarioFileError& e) {
+            std::fprintf(stderr, "tavo-sim: %s\n", e.what());
+            ok = false;
         }
     }
+    return ok;
+}
 
-    template <typename Record>
-    void Store(const std::wstring& key, const Record& r) {
-        for (std::size_t i = 0; i < kFieldCount<Record>; ++i)
-            machine_.registry.SetDword(key, RecordLayout<Record>::fields[i].valueName,
-                                       static_cast<win::DWORD>(Field(r, i)));
-    }
-
-    template <typename Record>
-    void PrintRecord(const char* title) const {
-        std::printf("  in force, %s:", title);
-        for (const auto& f : RecordLayout<Record>::fields) {
-            auto v = machine_.registry.Dword(kInForce, f.valueName);
-            if (v)
-                std::printf(" %s=%d", Narrow(f.valueName).c_str(), static_cast<int>(static_cast<std::int32_t>(*v)));
-            else
-                std::printf(" %s=(none)", Narrow(f.valueName).c_str());
-        }
-        std::printf("\n");
-    }
-    void PrintInForce() const {
-        PrintRecord<PalmSettings>("palm");
-        PrintRecord<ForcepadSettings>("forcepad");
-    }
-
-    Options options_;
-    const LaptopSpec& spec_;
-    bool windows11_ = false;
-    sim::Machine machine_;
-    struct Pad {
-        std::string name;  // the collection's
-        std::shared_ptr<sim::TouchpadFirmware> firmware;
-        std::map<win::WORD, win::WORD> last;  // as the last step left it
+RunOptions MakeRunOptions(const Options& options, const std::string& file) {
+    RunOptions run;
+    run.output = options.check ? Output::None : options.output;
+    run.trace = options.trace;
+    run.progress = [file](std::size_t done, std::size_t steps) {
+        if (steps >= 200 && (done % 100 == 0 || done == steps))
+            std::fprintf(stderr, "tavo-sim: %s: step %zu of %zu\n", file.c_str(), done, steps);
     };
-    std::vector<Pad> pads_;
-    std::unique_ptr<CSampleService> service_;
-};
+    return run;
+}
 
 }  // namespace
 
@@ -292,13 +215,33 @@ int main(int argc, char** argv) {
         case 2: return 2;
         default: break;
     }
-    LaptopSpec spec;
-    try {
-        spec = LoadLaptopFile(FindLaptopFile(options.laptop));
-    } catch (const LaptopFileError& e) {
-        std::fprintf(stderr, "tavo-sim: %s\n", e.what());
-        return 2;
+    std::vector<Scenario> scenarios;
+    if (!Load(options, &scenarios)) return 2;
+
+    if (!options.check) {
+        const RunResult result = RunScenario(scenarios.front(), MakeRunOptions(options, scenarios.front().file));
+        std::fwrite(result.out.data(), 1, result.out.size(), stdout);
+        const bool builtIn = options.files.empty();
+        if (builtIn && !result.stopped) return 1;
+        for (const auto& f : result.failures) std::fprintf(stderr, "tavo-sim: %s\n", f.c_str());
+        return result.failures.empty() ? 0 : 1;
     }
-    Run run(options, spec);
-    return run.Go();
+
+    int passed = 0, failed = 0;
+    for (const Scenario& s : scenarios) {
+        const RunResult result = RunScenario(s, MakeRunOptions(options, s.file));
+        if (result.failures.empty()) {
+            ++passed;
+            std::printf("PASS %s: %zu steps, %zu expectations held\n", s.file.c_str(), s.steps.size(), result.expectations);
+        } else {
+            ++failed;
+            // One line a scenario; the run without check shows every failure.
+            std::string more;
+            if (result.failures.size() > 1)
+                more = " (and " + std::to_string(result.failures.size() - 1) + " more: run the file without check)";
+            std::printf("FAIL %s: %s%s\n", s.file.c_str(), result.failures.front().c_str(), more.c_str());
+        }
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
 }

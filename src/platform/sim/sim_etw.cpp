@@ -140,6 +140,17 @@ std::vector<TraceRecord> SimEtw::Written() const {
     return written_;
 }
 
+std::vector<TraceRecord> SimEtw::WrittenSince(std::size_t from) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (from >= written_.size()) return {};
+    return std::vector<TraceRecord>(written_.begin() + static_cast<std::ptrdiff_t>(from), written_.end());
+}
+
+std::size_t SimEtw::WrittenCount() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return written_.size();
+}
+
 std::vector<TraceRecord> SimEtw::LogFile(const std::wstring& path) const {
     std::lock_guard<std::mutex> lock(lock_);
     auto it = files_.find(path);

@@ -48,6 +48,10 @@ public:
     // ---- inspection ----
     // Every string event written through a registered provider, whoever listened.
     std::vector<TraceRecord> Written() const;
+    // The same from the from-th on, and how many there are: a long run reads each step's
+    // messages without copying the whole record every time.
+    std::vector<TraceRecord> WrittenSince(std::size_t from) const;
+    std::size_t WrittenCount() const;
     // What a log file holds (sessions write there while they run, and it stays after).
     std::vector<TraceRecord> LogFile(const std::wstring& path) const;
     std::optional<TraceSession> Session(const std::wstring& name) const;
