@@ -100,10 +100,19 @@ void LaunchInputAgent() {
         return;
     }
     win::UniqueProcessHandle primary;
-    // Neither result stops the launch: a missing copy fails the steps that use it, logged there.
-    (void)win::Proc().DuplicateTokenEx(token.get(), win::MAXIMUM_ALLOWED, win::SecurityIdentification,
-                                       win::TokenPrimary, primary.put());
-    (void)win::Proc().SetTokenSessionId(primary.get(), session);
+    // Without its own copy in the console session the agent would start as the service, in
+    // session 0: CreateProcessAsUserW takes a missing token for the caller's.
+    error = win::Proc().DuplicateTokenEx(token.get(), win::MAXIMUM_ALLOWED, win::SecurityIdentification,
+                                         win::TokenPrimary, primary.put());
+    if (error != win::ERROR_SUCCESS) {
+        TraceLog("LaunchInputAgent::DuplicateTokenEx Error: %u\n", error);
+        return;
+    }
+    error = win::Proc().SetTokenSessionId(primary.get(), session);
+    if (error != win::ERROR_SUCCESS) {
+        TraceLog("LaunchInputAgent::SetTokenInformation Error: %u\n", error);
+        return;
+    }
 
     error = win::Proc().AdjustTokenPrivileges(primary.get(), debug, win::SE_PRIVILEGE_ENABLED);
     if (error == win::ERROR_NOT_ALL_ASSIGNED) {
