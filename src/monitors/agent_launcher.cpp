@@ -1,9 +1,9 @@
 #include "monitors/agent_launcher.h"
 
-#include <cwctype>
 #include <string>
 #include <vector>
 
+#include "common/equals_no_case.h"
 #include "log/trace_log.h"
 #include "platform/handles.h"
 #include "platform/processes.h"
@@ -12,12 +12,6 @@
 
 namespace tavo {
 namespace {
-
-bool SameName(const wchar_t* a, const wchar_t* b) {
-    for (; *a && *b; ++a, ++b)
-        if (std::towlower(static_cast<wint_t>(*a)) != std::towlower(static_cast<wint_t>(*b))) return false;
-    return *a == *b;
-}
 
 // "<current directory>\KVRInput.exe", or false with the reason when it cannot be had whole:
 // a cut path would name another program.
@@ -40,6 +34,19 @@ bool AgentPath(std::wstring* path, win::DWORD* error) {
     return true;
 }
 
+// The agent's path and its command line, logged.
+bool AgentCommandLine(std::wstring* path, std::wstring* commandLine) {
+    win::DWORD error = win::ERROR_SUCCESS;
+    if (!AgentPath(path, &error)) {
+        TraceLog("LaunchInputAgent::KVRInput path unavailable, Error: %u\n", error);
+        return false;
+    }
+    // Quoted, so that a directory with a space cannot be read as another program.
+    *commandLine = L"\"" + *path + L"\"";
+    TraceLog("szCmdLine = %S\n", commandLine->c_str());
+    return true;
+}
+
 // The first winlogon.exe of the session, opened with its token; the error is the last one
 // met (ERROR_NO_MORE_FILES when the walk found none).
 win::DWORD OpenWinlogonToken(win::HANDLE snapshot, const win::PROCESSENTRY32W& first, win::DWORD session,
@@ -48,7 +55,7 @@ win::DWORD OpenWinlogonToken(win::HANDLE snapshot, const win::PROCESSENTRY32W& f
     win::DWORD error = win::ERROR_SUCCESS;
     for (;;) {
         win::DWORD owner = 0;
-        if (SameName(entry.szExeFile, kWinlogonExe) &&
+        if (EqualsNoCase(entry.szExeFile, kWinlogonExe) &&
             win::Proc().ProcessIdToSessionId(entry.th32ProcessID, &owner) == win::ERROR_SUCCESS && owner == session) {
             error = win::Proc().OpenProcess(win::MAXIMUM_ALLOWED, entry.th32ProcessID, process->put());
             if (error == win::ERROR_SUCCESS) error = win::Proc().OpenProcessToken(process->get(), kWinlogonTokenAccess, token->put());
@@ -59,69 +66,77 @@ win::DWORD OpenWinlogonToken(win::HANDLE snapshot, const win::PROCESSENTRY32W& f
     }
 }
 
-}  // namespace
-
-void LaunchInputAgent() {
-    std::wstring path;
-    win::DWORD error = win::ERROR_SUCCESS;
-    if (!AgentPath(&path, &error)) {
-        TraceLog("LaunchInputAgent::KVRInput path unavailable, Error: %u\n", error);
-        return;
-    }
-    // Quoted, so that a directory with a space cannot be read as another program.
-    std::wstring quoted = L"\"" + path + L"\"";
-    TraceLog("szCmdLine = %S\n", quoted.c_str());
-
-    const win::DWORD session = win::Wts().WTSGetActiveConsoleSessionId();
-
+// The token of the session's winlogon.exe, found in a snapshot of all processes, logged
+// when it cannot be had.
+bool OpenConsoleWinlogonToken(win::DWORD session, win::UniqueProcessHandle* token) {
     win::UniqueProcessHandle snapshot;
-    error = win::Proc().CreateToolhelp32Snapshot(win::TH32CS_SNAPPROCESS, 0, snapshot.put());
+    win::DWORD error = win::Proc().CreateToolhelp32Snapshot(win::TH32CS_SNAPPROCESS, 0, snapshot.put());
     if (error != win::ERROR_SUCCESS) {
         TraceLog("CreateToolhelp32Snapshot Fail : %u\n", error);
-        return;
+        return false;
     }
     win::PROCESSENTRY32W entry{};
     error = win::Proc().Process32FirstW(snapshot.get(), &entry);
     if (error != win::ERROR_SUCCESS) {
         TraceLog("Process32First Fail : %u\n", error);
-        return;
+        return false;
     }
     win::UniqueProcessHandle winlogon;
-    win::UniqueProcessHandle token;
-    error = OpenWinlogonToken(snapshot.get(), entry, session, &winlogon, &token);
+    error = OpenWinlogonToken(snapshot.get(), entry, session, &winlogon, token);
     if (error != win::ERROR_SUCCESS) {
         TraceLog("Process token open Error: %u\n", error);
-        return;
+        return false;
     }
+    return true;
+}
+
+// A primary copy of winlogon's token in the console session, with SeDebugPrivilege enabled.
+bool MakeAgentToken(win::HANDLE winlogonToken, win::DWORD session, win::UniqueProcessHandle* primary) {
     win::LUID debug{};
-    error = win::Proc().LookupPrivilegeValueW(win::SE_DEBUG_NAME, &debug);
+    win::DWORD error = win::Proc().LookupPrivilegeValueW(win::SE_DEBUG_NAME, &debug);
     if (error != win::ERROR_SUCCESS) {
         TraceLog("Lookup Privilege value Error: %u\n", error);
-        return;
+        return false;
     }
-    win::UniqueProcessHandle primary;
-    // Neither result stops the launch: a missing copy fails the steps that use it, logged there.
-    (void)win::Proc().DuplicateTokenEx(token.get(), win::MAXIMUM_ALLOWED, win::SecurityIdentification,
-                                       win::TokenPrimary, primary.put());
-    (void)win::Proc().SetTokenSessionId(primary.get(), session);
-
-    error = win::Proc().AdjustTokenPrivileges(primary.get(), debug, win::SE_PRIVILEGE_ENABLED);
+    // Without its own copy in the console session the agent would start as the service, in
+    // session 0: CreateProcessAsUserW takes a missing token for the caller's.
+    error = win::Proc().DuplicateTokenEx(winlogonToken, win::MAXIMUM_ALLOWED, win::SecurityIdentification,
+                                         win::TokenPrimary, primary->put());
+    if (error != win::ERROR_SUCCESS) {
+        TraceLog("LaunchInputAgent::DuplicateTokenEx Error: %u\n", error);
+        return false;
+    }
+    error = win::Proc().SetTokenSessionId(primary->get(), session);
+    if (error != win::ERROR_SUCCESS) {
+        TraceLog("LaunchInputAgent::SetTokenInformation Error: %u\n", error);
+        return false;
+    }
+    error = win::Proc().AdjustTokenPrivileges(primary->get(), debug, win::SE_PRIVILEGE_ENABLED);
     if (error == win::ERROR_NOT_ALL_ASSIGNED) {
         TraceLog("Token does not have the provilege\n");
-        return;
+        return false;
     }
     if (error != win::ERROR_SUCCESS) TraceLog("Adjust Privilege value Error: %u\n", error);
+    return true;
+}
 
+// The token user's environment when it can be built, and the creation flags that go with it.
+win::DWORD AgentEnvironment(win::HANDLE token, win::UniqueEnvironmentBlock* environment) {
+    const win::DWORD flags = win::NORMAL_PRIORITY_CLASS | win::CREATE_NEW_CONSOLE;
+    if (win::Proc().CreateEnvironmentBlock(token, true, environment->put()) != win::ERROR_SUCCESS) return flags;
+    return flags | win::CREATE_UNICODE_ENVIRONMENT;
+}
+
+// Starts the agent on the interactive desktop and logs how it went; the agent then runs on
+// its own.
+void StartAgent(win::HANDLE token, const std::wstring& path, const std::wstring& commandLine) {
     win::UniqueEnvironmentBlock environment;
-    win::DWORD flags = win::NORMAL_PRIORITY_CLASS | win::CREATE_NEW_CONSOLE;
-    if (win::Proc().CreateEnvironmentBlock(primary.get(), true, environment.put()) == win::ERROR_SUCCESS)
-        flags |= win::CREATE_UNICODE_ENVIRONMENT;
-
-    std::vector<wchar_t> commandLine(quoted.begin(), quoted.end());
-    commandLine.push_back(L'\0');
+    const win::DWORD flags = AgentEnvironment(token, &environment);
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
     win::PROCESS_INFORMATION created{};
-    error = win::Proc().CreateProcessAsUserW(primary.get(), path.c_str(), commandLine.data(), flags, environment.get(),
-                                             nullptr, kInputAgentDesktop, &created);
+    win::DWORD error = win::Proc().CreateProcessAsUserW(token, path.c_str(), line.data(), flags, environment.get(),
+                                                        nullptr, kInputAgentDesktop, &created);
     TraceLog("CreateProcessAsUser Error: %u\n", error);
     if (error != win::ERROR_SUCCESS) {
         TraceLog("Run KVRInput fail\n");
@@ -136,6 +151,19 @@ void LaunchInputAgent() {
         return;
     }
     TraceLog("Run KVRInput, exitCode: %d\n", static_cast<int>(exitCode));
+}
+
+}  // namespace
+
+void LaunchInputAgent() {
+    std::wstring path, commandLine;
+    if (!AgentCommandLine(&path, &commandLine)) return;
+    const win::DWORD session = win::Wts().WTSGetActiveConsoleSessionId();
+    win::UniqueProcessHandle winlogonToken;
+    if (!OpenConsoleWinlogonToken(session, &winlogonToken)) return;
+    win::UniqueProcessHandle agentToken;
+    if (!MakeAgentToken(winlogonToken.get(), session, &agentToken)) return;
+    StartAgent(agentToken.get(), path, commandLine);
 }
 
 }  // namespace tavo

@@ -101,7 +101,8 @@ public:
     // CreateProcessAsUserW(token, applicationName, commandLine, no attributes, handles not
     // inherited, flags, environment (none: ENVIRONMENT_BLOCK{}), currentDirectory, a
     // start-up record naming only the desktop). applicationName and currentDirectory may be
-    // null; commandLine is writable, as Windows requires.
+    // null; commandLine is writable, as Windows requires. A null token is no error: the
+    // program then runs as the caller, in the caller's session.
     virtual DWORD CreateProcessAsUserW(HANDLE token, const wchar_t* applicationName, wchar_t* commandLine,
                                        DWORD flags, ENVIRONMENT_BLOCK environment, const wchar_t* currentDirectory,
                                        const wchar_t* desktop, PROCESS_INFORMATION* out) = 0;

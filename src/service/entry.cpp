@@ -1,10 +1,10 @@
 #include "service/entry.h"
 
 #include <cstdio>
-#include <cwctype>
 #include <memory>
 #include <string>
 
+#include "common/equals_no_case.h"
 #include "platform/console.h"
 #include "platform/handles.h"
 #include "platform/scm.h"
@@ -28,13 +28,6 @@ std::wstring Hex8(win::DWORD value) {
 void Print(const std::wstring& text) { win::Con().Write(text); }
 
 void PrintFailure(const wchar_t* call, win::DWORD error) { Print(std::wstring(call) + L" failed w/err " + Hex8(error) + L"\n"); }
-
-// _wcsicmp for the ASCII option words.
-bool EqualsNoCase(const wchar_t* a, const wchar_t* b) {
-    for (; *a && *b; ++a, ++b)
-        if (std::towlower(static_cast<wint_t>(*a)) != std::towlower(static_cast<wint_t>(*b))) return false;
-    return *a == *b;
-}
 
 int Install() {
     wchar_t path[kModulePathChars];

@@ -110,16 +110,19 @@ TEST_F(ProcessesContract, ATokenOpenedWithoutDuplicateRightCannotBeCopied) {
     EXPECT_EQ(untouched, static_cast<HANDLE>(0x1234));
 }
 
-// Starting a program under the copied token, on the interactive desktop.
-TEST_F(ProcessesContract, AProgramStartsUnderTheCopiedTokenOnlyWhenItsFileExists) {
+// Starting a program under the copied token, on the interactive desktop. Without a token
+// the program still starts, as the caller: a launcher must not get that far without its copy.
+TEST_F(ProcessesContract, AProgramStartsOnlyWhenItsFileExistsAndWithoutATokenStillStarts) {
     OpenOwnToken();
     const std::wstring self = OwnPath();
     struct Case {
         const char* name;
         std::wstring application;
+        bool copied;
         DWORD error;
-    } cases[] = {{"OwnProgram", self, ERROR_SUCCESS},
-                 {"MissingFile", self.substr(0, self.rfind(L'\\')) + L"\\TavoNoSuchProgram.exe", ERROR_FILE_NOT_FOUND}};
+    } cases[] = {{"OwnProgram", self, true, ERROR_SUCCESS},
+                 {"MissingFile", self.substr(0, self.rfind(L'\\')) + L"\\TavoNoSuchProgram.exe", true, ERROR_FILE_NOT_FOUND},
+                 {"NoToken", self, false, ERROR_SUCCESS}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // The test program lists no test and ends.
@@ -129,7 +132,7 @@ TEST_F(ProcessesContract, AProgramStartsUnderTheCopiedTokenOnlyWhenItsFileExists
         UniqueEnvironmentBlock environment;
         ASSERT_EQ(Proc().CreateEnvironmentBlock(primary.get(), true, environment.put()), ERROR_SUCCESS);
         PROCESS_INFORMATION info{};
-        EXPECT_EQ(Proc().CreateProcessAsUserW(primary.get(), c.application.c_str(), commandLine.data(),
+        EXPECT_EQ(Proc().CreateProcessAsUserW(c.copied ? primary.get() : HANDLE{}, c.application.c_str(), commandLine.data(),
                                               CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.get(), nullptr,
                                               L"winsta0\\default", &info),
                   c.error);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "single_instance.h"
 #include "toggle_agent.h"
 #include "toggle_rule.h"
 
@@ -223,6 +225,71 @@ TEST_P(Buffer, GrowsOnlyForALargerRecordAndStartsZeroed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Buffer, testing::ValuesIn(kBufferCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- one agent per session -----------------------------------------------------------------
+// The session's named objects as the kernel keeps them: a name exists while a handle holds it.
+struct SessionNamespace {
+    int holders = 0;
+    bool createFails = false;
+};
+
+class ModelMutex : public kvr::InstanceMutex {
+public:
+    explicit ModelMutex(SessionNamespace& session) : session_(session) {}
+    ~ModelMutex() override {
+        if (held_) --session_.holders;
+    }
+    bool Open() override { return session_.holders > 0; }
+    Created Create() override {
+        ++creates;
+        if (beforeCreate) beforeCreate();
+        if (session_.createFails) return Created::Failed;
+        held_ = true;
+        return session_.holders++ > 0 ? Created::AlreadyExists : Created::New;
+    }
+
+    std::function<void()> beforeCreate;  // what another agent does between Open and Create
+    int creates = 0;
+
+private:
+    SessionNamespace& session_;
+    bool held_ = false;
+};
+
+struct InstanceCase {
+    const char* name;
+    bool otherRunning;        // another agent holds the mutex before this one starts
+    bool otherStartsBetween;  // another agent claims between this one's Open and Create
+    bool createFails;
+    bool claims;
+    int creates;
+};
+
+const InstanceCase kInstanceCases[] = {
+    {"alone", false, false, false, true, 1},
+    {"another_running", true, false, false, false, 0},
+    {"two_starting_together", false, true, false, false, 1},
+    {"mutex_cannot_be_made", false, false, true, true, 1},
+};
+
+class Instance : public testing::TestWithParam<InstanceCase> {};
+
+TEST_P(Instance, OneAgentPerSession) {
+    const InstanceCase& c = GetParam();
+    SessionNamespace session;
+    session.createFails = c.createFails;
+    ModelMutex other(session), self(session);
+    bool otherClaims = c.otherRunning;
+    if (c.otherRunning) ASSERT_TRUE(kvr::ClaimSession(other));
+    if (c.otherStartsBetween) self.beforeCreate = [&] { otherClaims = kvr::ClaimSession(other); };
+
+    EXPECT_EQ(kvr::ClaimSession(self), c.claims);
+    EXPECT_EQ(self.creates, c.creates);
+    if (c.otherRunning || c.otherStartsBetween) EXPECT_NE(otherClaims, c.claims) << "exactly one agent goes on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, Instance, testing::ValuesIn(kInstanceCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,7 +2,8 @@
 // its step makes; then once more per recorded call, failing that call with the error Windows
 // gives for it, and once more before each report to the pad, unplugging the pad. Every run
 // must end with no crash, nothing left open, no stored value lost or mangled, a service that
-// still answers, and the failure visible in the trace.
+// still answers, the failure visible in the trace, and no agent started after a failure
+// that must end its launch.
 //
 // A value counts as lost or mangled when, at the end, it differs from the fault-free run's
 // and (a) the fault-free run did not write it at or after the failing call, unless it holds
@@ -66,11 +67,13 @@ using namespace tavo::laptops;
 
 // The errors Windows gives a call when it fails in the field, for the kinds of failure the
 // call has there. No errors: a release, which Windows does not fail on a handle the caller
-// owns; failing it here would only show as a leak the caller cannot prevent.
+// owns; failing it here would only show as a leak the caller cannot prevent. A call with
+// endsTheLaunch must, failing, cost the agent's launch it was made for (why, in the text).
 struct CallRow {
     const char* call;
     const char* facet;
     std::vector<win::DWORD> errors;
+    const char* endsTheLaunch = nullptr;
 };
 
 constexpr win::DWORD kNtInvalidPreparsed = static_cast<win::DWORD>(win::HIDP_STATUS_INVALID_PREPARSED_DATA);
@@ -129,8 +132,10 @@ const std::vector<CallRow> kCalls = {
     {"OpenProcessToken", "Processes", {win::ERROR_ACCESS_DENIED}},
     {"LookupPrivilegeValueW", "Processes", {win::ERROR_NO_SUCH_PRIVILEGE}},
     {"AdjustTokenPrivileges", "Processes", {win::ERROR_NOT_ALL_ASSIGNED}},
-    {"DuplicateTokenEx", "Processes", {win::ERROR_NOT_ENOUGH_MEMORY}},
-    {"SetTokenInformation", "Processes", {win::ERROR_PRIVILEGE_NOT_HELD}},
+    {"DuplicateTokenEx", "Processes", {win::ERROR_NOT_ENOUGH_MEMORY},
+     "without its copy of winlogon's token the agent would run as the service, in session 0"},
+    {"SetTokenInformation", "Processes", {win::ERROR_PRIVILEGE_NOT_HELD},
+     "a copy that could not be put in the console session is not used"},
     {"CreateEnvironmentBlock", "Processes", {win::ERROR_NOT_ENOUGH_MEMORY}},
     {"CreateProcessAsUserW", "Processes", {win::ERROR_FILE_NOT_FOUND, win::ERROR_PRIVILEGE_NOT_HELD}},
     {"GetExitCodeProcess", "Processes", {win::ERROR_INVALID_HANDLE}},
@@ -741,6 +746,10 @@ void Judge(const Scenario& s, const Fault& f, const Record& base, const Record& 
         std::string kinds;
         for (const auto& [kind, n] : run.open) kinds += " " + kind + "=" + std::to_string(n);
         Finding(where, "left open:" + kinds);
+    }
+    if (const CallRow* row = RowOf(f.call); f.error && row && row->endsTheLaunch && run.launches >= base.launches) {
+        ++tally.other;
+        Finding(where, std::string("the launch went on: ") + row->endsTheLaunch);
     }
     const OutcomeRow* designed = run.unanswered.empty() ? nullptr : DesignedOutcome(f, run.outcome);
     if (!run.unanswered.empty() && !designed) {

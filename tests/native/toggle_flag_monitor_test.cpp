@@ -300,11 +300,14 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::Machine& m) { m.faults.Fail("CreateEnvironmentBlock", win::ERROR_ACCESS_DENIED); },
                    {L"CreateProcessAsUser Error: 0\r\n", L"Run KVRInput, exitCode: 259\r\n"}, kSystemAgent,
                    kWithoutEnvironment},
-        // Without a copy every later step fails on the missing token, each logged.
+        // Going on without the copy would start the agent as the service, in session 0; a copy
+        // that could not be put in the console session is not used either.
         LaunchCase{"TokenNotCopied",
                    [](sim::Machine& m) { m.faults.Fail("DuplicateTokenEx", win::ERROR_NOT_ENOUGH_MEMORY); },
-                   {L"Adjust Privilege value Error: 6\r\n", L"CreateProcessAsUser Error: 6\r\n", L"Run KVRInput fail\r\n"},
-                   nullptr, 0},
+                   {L"LaunchInputAgent::DuplicateTokenEx Error: 8\r\n"}, nullptr, 0},
+        LaunchCase{"CopysSessionNotSet",
+                   [](sim::Machine& m) { m.faults.Fail("SetTokenInformation", win::ERROR_PRIVILEGE_NOT_HELD); },
+                   {L"LaunchInputAgent::SetTokenInformation Error: 1314\r\n"}, nullptr, 0},
         LaunchCase{"AgentMissing", [](sim::Machine& m) { m.files.Remove(kSystemAgent); },
                    {L"CreateProcessAsUser Error: 2\r\n", L"Run KVRInput fail\r\n"}, nullptr, 0},
         LaunchCase{"ExitCodeUnreadable",

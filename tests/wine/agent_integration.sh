@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the real KVRInput.exe under Wine, with an X server, in a private prefix: mouse input
 # injected with SendInput must flip AABB only for an all-zero report, one agent runs per
-# session, nothing is written without the settings key, and the program is what ships
-# (GUI subsystem, no service libraries, its dialog, icon and manifest).
+# session (also when two start together), nothing is written without the settings key, and
+# the program is what ships (GUI subsystem, no service libraries, its dialog, icon and
+# manifest).
 # Usage: agent_integration.sh path/to/KVRInput.exe path/to/agent_probe.exe
 set -uo pipefail
 
@@ -139,12 +140,27 @@ inject zero 3000
 expect "the first agent still toggles" "REG_DWORD 0x1" "$(aabb)"
 stop_agent "AABB absent"
 
-# ---- the start state comes from the stored value ----
+# ---- the start state comes from the stored value; two agents started together ----
+# Both may look for the mutex before either has made it: the one that then meets the
+# other's when it creates its own ends too.
 wreg add "$key" /v AABB /t REG_DWORD /d 1 /f
+TAVO_WINE_TIMEOUT=300 "$run" "$exe" >/dev/null 2>&1 &
+together=("$!")
 start_agent
+together+=("$agent_pid")
+agents_running() {
+    local n=0 pid
+    for pid in "${together[@]}"; do kill -0 "$pid" 2>/dev/null && n=$((n + 1)); done
+    echo "$n"
+}
+# Under load a Wine start takes several seconds: wait for the second, not a fixed time.
+for _ in $(seq 1 150); do [ "$(agents_running)" -le 1 ] && break; sleep 0.1; done
+expect "two agents started together leave one running" 1 "$(agents_running)"
+for pid in "${together[@]}"; do kill -0 "$pid" 2>/dev/null && agent_pid="$pid"; done
 inject zero 3000
 expect "AABB 1: the first toggle report writes 0" "REG_DWORD 0x0" "$(aabb)"
 stop_agent "AABB 1"
+for pid in "${together[@]}"; do wait "$pid" 2>/dev/null; done
 
 wreg add "$key" /v AABB /t REG_SZ /d on /f
 start_agent

@@ -13,12 +13,23 @@ constexpr DWORD kAllCommonControls = 0xFF;
 
 }  // namespace
 
+bool CKVRInputApp::SessionMutex::Open() {
+    return static_cast<bool>(kvr::UniqueHandle{OpenMutexW(kMutexAllAccess, FALSE, kInstanceMutex)});
+}
+
+kvr::InstanceMutex::Created CKVRInputApp::SessionMutex::Create() {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutex);
+    const DWORD error = GetLastError();  // read before anything else can change it
+    held_.reset(mutex);
+    if (!mutex) return Created::Failed;
+    return error == ERROR_ALREADY_EXISTS ? Created::AlreadyExists : Created::New;
+}
+
 BOOL CKVRInputApp::InitInstance() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), kAllCommonControls};
     InitCommonControlsEx(&controls);
 
-    if (kvr::UniqueHandle existing{OpenMutexW(kMutexAllAccess, FALSE, kInstanceMutex)}) return FALSE;
-    singleInstance_.reset(CreateMutexW(nullptr, FALSE, kInstanceMutex));
+    if (!kvr::ClaimSession(singleInstance_)) return FALSE;
 
     SetPriorityClass(GetCurrentProcess(), ABOVE_NORMAL_PRIORITY_CLASS);
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "single_instance.h"
 #include "unique_handle.h"
 
 class CKVRInputApp {
@@ -15,6 +16,15 @@ public:
     BOOL InitInstance();
 
 private:
+    class SessionMutex : public kvr::InstanceMutex {
+    public:
+        bool Open() override;
+        Created Create() override;
+
+    private:
+        kvr::UniqueHandle held_;  // held until the process ends
+    };
+
     HINSTANCE instance_;
-    kvr::UniqueHandle singleInstance_;  // held until the process ends
+    SessionMutex singleInstance_;
 };

@@ -345,11 +345,16 @@ win::DWORD SimProcesses::CreateProcessAsUserW(win::HANDLE token, const wchar_t* 
     if (auto e = faults_.Check("CreateProcessAsUserW")) return e;
     if (out == nullptr || (applicationName == nullptr && commandLine == nullptr)) return win::ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(lock_);
-    Open* t = Handle(token, "Token");
-    if (!t) return win::ERROR_INVALID_HANDLE;
-    constexpr win::DWORD kNeeded = win::TOKEN_QUERY | win::TOKEN_DUPLICATE | win::TOKEN_ASSIGN_PRIMARY;
-    if ((t->access & kNeeded) != kNeeded) return win::ERROR_ACCESS_DENIED;
-    if (t->token->type != win::TokenPrimary) return win::ERROR_BAD_TOKEN_TYPE;
+    // No token at all is no error: Windows starts the program as the caller, in its session.
+    const Token* as = FindLocked(selfPid_)->token.get();
+    if (token != win::HANDLE{}) {
+        Open* t = Handle(token, "Token");
+        if (!t) return win::ERROR_INVALID_HANDLE;
+        constexpr win::DWORD kNeeded = win::TOKEN_QUERY | win::TOKEN_DUPLICATE | win::TOKEN_ASSIGN_PRIMARY;
+        if ((t->access & kNeeded) != kNeeded) return win::ERROR_ACCESS_DENIED;
+        if (t->token->type != win::TokenPrimary) return win::ERROR_BAD_TOKEN_TYPE;
+        as = t->token.get();
+    }
     std::optional<std::vector<std::wstring>> env;
     if (environment != win::ENVIRONMENT_BLOCK{}) {
         Open* block = Handle(static_cast<win::HANDLE>(static_cast<std::uint64_t>(environment)), "Environment");
@@ -366,11 +371,11 @@ win::DWORD SimProcesses::CreateProcessAsUserW(win::HANDLE token, const wchar_t* 
     p.pid = (nextPid_ += 4);
     p.exe = FileName(*image);
     p.image = *image;
-    p.token = std::make_shared<Token>(*t->token);
+    p.token = std::make_shared<Token>(*as);
     processes_.push_back(p);
     creations_.push_back(Creation{p.pid, *image,
                                   applicationName ? std::optional<std::wstring>(applicationName) : std::nullopt, line,
-                                  desktop ? desktop : L"", flags, *t->token, env,
+                                  desktop ? desktop : L"", flags, *as, env,
                                   currentDirectory ? std::optional<std::wstring>(currentDirectory) : std::nullopt});
     Open process;
     process.kind = "Process";
