@@ -75,8 +75,11 @@ void StartAPIStatusEvents() {
     win::Sec().InitializeSecurityDescriptor(&descriptor, win::SECURITY_DESCRIPTOR_REVISION);
     win::Sec().SetSecurityDescriptorDacl(&descriptor, true, win::PACL{}, false);
     for (int i = 0; i < kAPIEventCount; ++i) {
+        // Any program may set the four API events; the exit event ends the thread for good,
+        // so only the service and administrators may set it (default security).
+        const win::SECURITY_DESCRIPTOR* security = i == kAPIExitEvent ? nullptr : &descriptor;
         win::HANDLE event{};
-        const win::DWORD error = win::Sync().CreateEventW(&descriptor, false, false, kAPIEventNames[i], &event, nullptr);
+        const win::DWORD error = win::Sync().CreateEventW(security, false, false, kAPIEventNames[i], &event, nullptr);
         if (error == win::ERROR_SUCCESS) {
             GetAPIStatusEvent[i] = event;
             TraceLog("[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[%d] Successfully", i);

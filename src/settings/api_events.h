@@ -29,8 +29,9 @@ inline constexpr win::DWORD kEventThreadEndWaitMs = 1000;
 extern std::atomic<win::HANDLE> (&GetAPIStatusEvent)[kAPIEventCount];
 extern std::atomic<win::HANDLE>& GetAPIStatusThread;
 
-// Creates the five events (auto-reset, not signalled, a null DACL so that any program may
-// set them, not inheritable), logging each result, then starts GetAPIStatusFunc.
+// Creates the five events (auto-reset, not signalled, not inheritable; the four API events
+// with a null DACL so that any program may set them, the exit event with default security),
+// logging each result, then starts GetAPIStatusFunc.
 void StartAPIStatusEvents();
 // Sets the exit event, waits for the thread at most kEventThreadEndWaitMs, closes the
 // thread's handle, then the five events in index order.

@@ -138,14 +138,35 @@ TEST_F(EventThreadTest, TwoQuickSettingsOfOneApiEventCollapseIntoOneAction) {
     EXPECT_EQ(Count(ApiLine(L"API SetEvent for Updating 3HB Value to On in Registry")), 1);
 }
 
-TEST_F(EventThreadTest, TheApiEventsCarryANullDaclSoAnyProgramMaySetThem) {
+// Any program may set the four API events; the two exit events end their threads for good,
+// so they keep the default security: only the service's account and administrators.
+TEST_F(EventThreadTest, TheApiEventsCarryANullDaclAndTheExitEventsTheDefaultSecurity) {
     Start();
-    for (int i = 0; i < kAPIEventCount; ++i) {
-        const auto security = machine.sync.SecurityOf(kAPIEventNames[i]);
+    struct Case {
+        const wchar_t* name;
+        bool nullDacl;
+    } cases[] = {{kAPIEventNames[0], true},      {kAPIEventNames[1], true},
+                 {kAPIEventNames[2], true},      {kAPIEventNames[3], true},
+                 {kAPIEventNames[kAPIExitEvent], false}, {kPSTEventNames[kPSTExitEvent], false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::wcslen(c.name)));
+        const auto security = machine.sync.SecurityOf(c.name);
         ASSERT_TRUE(security.has_value());
-        EXPECT_FALSE(security->dacl.has_value()) << i;
-        EXPECT_TRUE(Has(Line(L"[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[" + std::to_wstring(i) + L"] Successfully")));
+        if (c.nullDacl) {
+            EXPECT_FALSE(security->dacl.has_value());
+        } else {
+            ASSERT_TRUE(security->dacl.has_value());
+            const auto want = sim::SimSync::DefaultSecurity();
+            ASSERT_EQ(security->dacl->size(), want.dacl->size());
+            for (std::size_t i = 0; i < want.dacl->size(); ++i) {
+                EXPECT_EQ((*security->dacl)[i].sid, (*want.dacl)[i].sid);
+                EXPECT_EQ((*security->dacl)[i].accessMask, (*want.dacl)[i].accessMask);
+            }
+            EXPECT_EQ(security->owner, want.owner);
+        }
     }
+    for (int i = 0; i < kAPIEventCount; ++i)
+        EXPECT_TRUE(Has(Line(L"[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[" + std::to_wstring(i) + L"] Successfully")));
 }
 
 // ---- the pointing-stick events -------------------------------------------------------------
