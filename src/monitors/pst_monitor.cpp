@@ -1,5 +1,7 @@
 #include "monitors/pst_monitor.h"
 
+#include <string>
+
 #include "common/process_state.h"
 #include "log/trace_log.h"
 #include "platform/sync.h"
@@ -48,7 +50,8 @@ constexpr const char* kLoggedFields[7] = {
 void HandleUIEvent(bool enable) {
     // What SYNC_READ leaves when it cannot read: the live record rather than zeros.
     ForcepadSettings record = liveForcepadSettings.Load();
-    SyncForcepadSettings(SYNC_READ, record);
+    std::wstring user;
+    const bool read = ReadUserForcepadSettings(record, &user);
     const int tag = enable ? 1 : 2;
     for (std::size_t i = 0; i < 7; ++i)
         TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] %s = %d #%d", kLoggedFields[i],
@@ -65,7 +68,9 @@ void HandleUIEvent(bool enable) {
         record.UseTopZoneAsVadavAreduButtonsNotGrayOut = 0;
     }
     SetForcePadFunction(record);
-    SyncForcepadSettings(SYNC_WRITE, record);
+    // Only the user whose key was read gets the record back, in that key: after a failed
+    // read it holds the live values, and the console may have changed since the read.
+    if (read) WriteUserForcepadSettings(user, record);
     SyncForcepadSettings(SYNC_WRITE_LAST, record);
 }
 

@@ -23,9 +23,12 @@ ProcessWide<APIEventsState> apiEvents;
 void RunGetAPIStatusFunc(void*) { (void)GetAPIStatusFunc(nullptr); }
 
 void Write3HB(ForcepadSettings& record, std::int32_t enabled) {
-    SyncForcepadSettings(SYNC_READ, record);
+    // A read that failed leaves an earlier user's record, or the live one: only the user
+    // whose key was read gets the change back, in that key.
+    std::wstring user;
+    const bool read = ReadUserForcepadSettings(record, &user);
     record.UseTopZoneAsVadavAreduButtonsEnabled = enabled;
-    SyncForcepadSettings(SYNC_WRITE, record);
+    if (read) WriteUserForcepadSettings(user, record);
     SyncForcepadSettings(SYNC_WRITE_LAST, record);
 }
 

@@ -241,6 +241,63 @@ TEST_F(PstTest, EnableAndDisableBeforeTheMonitorWakesAreTakenEnableFirst) {
     EXPECT_EQ(Stored(kInForce).UseTopZoneAsVadavAreduButtonsNotGrayOut, 0);
 }
 
+// What an event changes in the user's record goes back only to the user whose key was read,
+// in that key: a failed read leaves the live record (or an earlier user's), and the console
+// may change between the read and the write.
+TEST_F(PstTest, AnEventWritesTheRecordBackOnlyToTheUserWhoseKeyWasRead) {
+    AliceWithCompanion();
+    Start();
+    // Unlike the live record, loaded from alice's key at the start.
+    const ForcepadSettings mine{3, 0, 100, 1, 0, 0, 2, 0, 0};
+    struct Event {
+        const wchar_t* name;
+        void (*change)(ForcepadSettings&);
+    } events[] = {
+        {kPSTEventNames[0],
+         [](ForcepadSettings& r) {
+             r.CurrentControlItem = 5;
+             r.UseTopZoneAsVadavAreduButtonsNotGrayOut = 1;
+         }},
+        {kAPIEventNames[0], [](ForcepadSettings& r) { r.UseTopZoneAsVadavAreduButtonsEnabled = 1; }},
+    };
+    struct Case {
+        const char* what;
+        const char* failing;  // fails at its next use: the read of alice's key
+        win::DWORD error;
+        bool consoleChanges;  // to bob, right after alice's key was read
+    } cases[] = {
+        {"no user name", "WTSQuerySessionInformationW", win::ERROR_FILE_NOT_FOUND, false},
+        {"key refused", "RegCreateKeyExW", win::ERROR_ACCESS_DENIED, false},
+        {"console changes to bob", nullptr, 0, true},
+    };
+    for (const Event& e : events) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", " + std::string(e.name, e.name + std::wcslen(e.name)));
+            machine.sessions.LogOn(L"alice");
+            StoreForcepad(kAlice, mine);
+            if (c.failing) machine.faults.Fail(c.failing, c.error, 1);
+            if (c.consoleChanges)
+                machine.faults.SetHook([this, done = false](std::string_view call, int) mutable -> win::DWORD {
+                    if (!done && call == "RegCloseKey") {
+                        done = true;
+                        machine.sessions.LogOn(L"bob", 2);
+                    }
+                    return 0;
+                });
+
+            SetNamed(e.name);
+            machine.threads.RunPending();
+            machine.faults.SetHook(nullptr);
+            machine.faults.Clear();
+
+            ForcepadSettings want = mine;
+            if (c.consoleChanges) e.change(want);
+            EXPECT_EQ(Stored(kAlice), want);
+            EXPECT_FALSE(machine.registry.Dword(kBob, kValueHapticFeedbackCheckSlider).has_value());
+        }
+    }
+}
+
 TEST_F(PstTest, EventsTheServiceMadeAreOpenedToEveryoneAndTheUisOwnAreLeftAsTheyAre) {
     win::HANDLE ui{};
     ASSERT_EQ(win::Sync().CreateEventW(nullptr, false, false, kPSTEventNames[0], &ui, nullptr), win::ERROR_SUCCESS);
