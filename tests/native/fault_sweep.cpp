@@ -30,6 +30,7 @@
 #include <execinfo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -423,10 +424,11 @@ const std::vector<Scenario> kScenarios = {
 
 // ---- what a failure may cost by design -------------------------------------------------------
 
-// A failed companion test reads as "not installed", and a stored setting that cannot be
-// read reads as "not stored"; the decisions then store their fallback records for the user
-// and in force. So a settings value may end up holding the matching field of one of these
-// records, whatever the fault-free run left there.
+// A companion test that could not tell, and one that took a failure for an answer, read as
+// "not installed", and a stored setting that cannot be read reads as "not stored"; the
+// decisions then store their fallback records in force, and for the user only where the
+// answer looked real. So a settings value may end up holding the matching field of one of
+// these records, whatever the fault-free run left there.
 std::wstring Fold(std::wstring_view s) {
     std::wstring out(s);
     for (auto& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
@@ -455,18 +457,31 @@ const std::set<std::pair<std::wstring, std::int32_t>>& DesignedFallbacks() {
 }
 
 // The operations whose failure may, by design, leave a fallback record's field in place of
-// a stored value: the failing call must have been made inside one of them.
+// a stored value: the failing call must have been made inside one of them, and for a user's
+// value be one of the row's calls (none listed: any).
 struct FallbackSourceRow {
     const char* operation;
     const char* why;
+    bool users;                       // a user's values too, not only those in force
+    std::vector<std::string> calls;   // for a user's values
 };
 const char* const kCompanionTest =
-    "any failure in the companion tests reads as not installed; non-UI mode then rewrites the user's settings";
+    "a companion test that could not tell reads as not installed for what goes in force only";
 const std::vector<FallbackSourceRow> kFallbackSources = {
-    {"tavo::DetectUWPInstall", kCompanionTest},
-    {"tavo::DetectSoftwareComponentInstall", kCompanionTest},
-    {"tavo::ReadRegistryDword", "a stored value that cannot be read counts as not stored, which the decisions replace"},
+    {"tavo::CheckUWPInstall", kCompanionTest, false, {}},
+    {"tavo::CheckSoftwareComponentInstall", kCompanionTest, false, {}},
+    {"tavo::CheckSoftwareComponentInstall",
+     "a device list cut short looks like its end, and a node that is gone is not installed", true,
+     {"SetupDiEnumDeviceInfo", "CM_Get_DevNode_Status"}},
+    {"tavo::ReadRegistryDword", "a stored value that cannot be read counts as not stored, which the decisions replace",
+     true, {}},
 };
+
+// A value in a user's subkey, rather than among the values in force.
+bool IsUserPlace(const std::wstring& place) {
+    static const std::wstring users = L"HKEY_LOCAL_MACHINE" + Fold(kInForce.substr(4)) + L"\\";
+    return place.rfind(users, 0) == 0;
+}
 
 // ---- one run -------------------------------------------------------------------------------
 
@@ -829,8 +844,12 @@ void JudgeDeferred(Tally& tally, bool explain, bool whole) {
             for (const auto& r : kSilent)
                 if (!row && d.call == r.call && OnPath(path, r.operation)) row = &r;
         } else {
+            const bool user = IsUserPlace(d.value);
             for (const auto& r : kFallbackSources)
-                if (!row && OnPath(path, r.operation)) row = &r;
+                if (!row && OnPath(path, r.operation) &&
+                    (!user || (r.users && (r.calls.empty() || std::find(r.calls.begin(), r.calls.end(), d.call) !=
+                                                                 r.calls.end()))))
+                    row = &r;
         }
         if (row) {
             met.insert(row);
