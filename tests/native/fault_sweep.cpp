@@ -231,25 +231,27 @@ const std::vector<SilentRow> kSilent = {
 };
 
 // Failures after which the service, by design, no longer answers: it stopped, or it runs
-// without its interface.
+// without its interface. A stop the service makes itself keeps every user's settings: the
+// users' values are then held to the fault-free run before its stop, which resets them.
 struct OutcomeRow {
     const char* call;
     const char* outcome;  // "stopped" or "no interface"
     const char* why;
+    bool keepsUsers = false;
 };
-const char* const kServerSetUp = "a server that cannot be set up stops the service";
+const char* const kServerSetUp = "a server that cannot be set up stops the service, keeping the users' settings";
 const std::vector<OutcomeRow> kDesignedOutcomes = {
     {"QueueUserWorkItem", "stopped", "the start raises the code of a work item it cannot queue"},
     {"CreateThreadpoolWork", "no interface", "the start goes on without its server"},
-    {"DeriveCapabilitySidsFromName", "stopped", kServerSetUp},
-    {"AllocateAndInitializeSid", "stopped", kServerSetUp},
-    {"SetEntriesInAclW", "stopped", kServerSetUp},
-    {"InitializeSecurityDescriptor", "stopped", kServerSetUp},
-    {"SetSecurityDescriptorDacl", "stopped", kServerSetUp},
-    {"RpcServerRegisterIf3", "stopped", kServerSetUp},
-    {"RpcServerInqBindings", "stopped", kServerSetUp},
-    {"RpcEpRegisterW", "stopped", kServerSetUp},
-    {"RpcServerListen", "stopped", kServerSetUp},
+    {"DeriveCapabilitySidsFromName", "stopped", kServerSetUp, true},
+    {"AllocateAndInitializeSid", "stopped", kServerSetUp, true},
+    {"SetEntriesInAclW", "stopped", kServerSetUp, true},
+    {"InitializeSecurityDescriptor", "stopped", kServerSetUp, true},
+    {"SetSecurityDescriptorDacl", "stopped", kServerSetUp, true},
+    {"RpcServerRegisterIf3", "stopped", kServerSetUp, true},
+    {"RpcServerInqBindings", "stopped", kServerSetUp, true},
+    {"RpcEpRegisterW", "stopped", kServerSetUp, true},
+    {"RpcServerListen", "stopped", kServerSetUp, true},
 };
 
 const CallRow* RowOf(const std::string& call) {
@@ -696,13 +698,17 @@ constexpr const char* kLostText = "was lost: the fault-free run did not write it
 
 // The stored values: see the rule at the top of this file.
 void JudgeValues(const std::string& where, const Fault& f, const Record& base, const Record& run,
-                 bool stoppedByDesign, Tally& tally) {
-    const Snapshot& want = stoppedByDesign ? base.afterStop : base.after;
-    const std::size_t until = stoppedByDesign ? base.calls.size() + 1 : base.stepCalls;
+                 bool stoppedByDesign, bool keepsUsers, Tally& tally) {
     std::set<std::wstring> places;
-    for (const auto& [p, v] : want) places.insert(p);
+    for (const auto& [p, v] : base.afterStop) places.insert(p);
+    for (const auto& [p, v] : base.after) places.insert(p);
     for (const auto& [p, v] : run.after) places.insert(p);
     for (const auto& place : places) {
+        // A stop by design is compared with the fault-free run's stop, except for the users'
+        // values when that stop keeps them.
+        const bool withStop = stoppedByDesign && !(keepsUsers && IsUserPlace(place));
+        const Snapshot& want = withStop ? base.afterStop : base.after;
+        const std::size_t until = withStop ? base.calls.size() + 1 : base.stepCalls;
         const Content got = At(run.after, place), expected = At(want, place);
         if (Same(got, expected)) continue;
         bool writtenLater = false, known = Same(got, At(run.atFault, place));
@@ -762,7 +768,8 @@ void Judge(const Scenario& s, const Fault& f, const Record& base, const Record& 
         ++tally.other;
         Finding(where, "afterwards " + run.unanswered);
     }
-    JudgeValues(where, f, base, run, designed && run.outcome == std::string("stopped"), tally);
+    JudgeValues(where, f, base, run, designed && run.outcome == std::string("stopped"), designed && designed->keepsUsers,
+                tally);
 
     // The trace: a line the fault-free run did not write, or one it wrote that is missing.
     std::map<std::wstring, int> lines;
