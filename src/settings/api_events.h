@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "platform/threads.h"
 #include "platform/wintypes.h"
+#include "settings/event_thread.h"
 
 namespace tavo {
 
@@ -20,9 +20,6 @@ inline constexpr const wchar_t* kAPIEventNames[kAPIEventCount] = {
     L"ExitGetAPI3HBChangeStatusThread",
 };
 inline constexpr int kAPIExitEvent = 4;
-
-// How long teardown, and a second start, wait for an event thread to end.
-inline constexpr win::DWORD kEventThreadEndWaitMs = 1000;
 
 // The five events (null while missing) and the thread's handle, process-wide; the service
 // object releases them.
@@ -47,16 +44,5 @@ win::DWORD GetAPIStatusFunc(void* unused);
 bool GrantEventAccess(const wchar_t* eventName);
 // Enables or disables SeTakeOwnershipPrivilege in token: 1 on success, 0 otherwise.
 int SetTakeOwnershipPrivilege(win::HANDLE token, bool enable);
-
-// Closes an event thread's handle after it was asked to end, waiting at most
-// kEventThreadEndWaitMs; the slot is cleared.
-void EndEventThread(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>& exitEvent);
-// Starts an event thread into its slot; a failure is logged as "<tag> CreateThread Fail, ...".
-void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& slot, const char* tag);
-// The events of slots that exist, for one wait: handles[k] is slots[indexOf[k]]. A missing
-// one (its creation failed) would fail every wait.
-win::DWORD ExistingEvents(const std::atomic<win::HANDLE>* slots, int count, win::HANDLE* handles, int* indexOf);
-// Closes the event a slot holds, if any, and clears the slot.
-void CloseEventSlot(std::atomic<win::HANDLE>& slot);
 
 }  // namespace tavo
