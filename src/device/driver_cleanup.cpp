@@ -32,6 +32,15 @@ std::wstring Upper(std::wstring s) {
     return s;
 }
 
+// A blank the registry's value or a quoted INF field may carry around the version, which
+// neither writer means as part of it.
+std::wstring TrimBlanks(const std::wstring& s) {
+    constexpr wchar_t kBlanks[] = L" \t\r\n";
+    const std::size_t first = s.find_first_not_of(kBlanks);
+    if (first == std::wstring::npos) return {};
+    return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+}
+
 // Field `field` of the first line `key` in [Version]; false when the line is missing or the
 // field does not fit the buffer (a cut version would compare as some other version).
 bool ReadVersionField(win::HINF inf, const wchar_t* key, win::DWORD field, std::wstring* value) {
@@ -123,14 +132,16 @@ bool ReadComponentInfVersion(const wchar_t* infFileName, std::wstring* version) 
 int DeleteOldDriver(std::wstring currentVersion) {
     TraceLog("==> Enter DeleteOldDriver");
     TraceLog("Find & Delete KVR_Component.inf (!= %S)", currentVersion.c_str());
-    if (currentVersion.empty()) {
+    // The INF's version is upper-cased as read; the registry's must be too, or a stored
+    // lower-case letter would make the package in use look outdated. A blank on either side
+    // would too, and the removal forces out the package in use. A version of blanks only
+    // compares with nothing, like an empty one.
+    const std::wstring current = Upper(TrimBlanks(currentVersion));
+    if (current.empty()) {
         TraceLog("Cannot compare version with registry");
         TraceLog("<== Exit DeleteOldDriver");
         return 0;
     }
-    // The INF's version is upper-cased as read; the registry's must be too, or a stored
-    // lower-case letter would make the package in use look outdated.
-    const std::wstring current = Upper(currentVersion);
 
     std::array<wchar_t, kWindowsDirectoryChars> windows{};
     win::UINT length = 0;
@@ -149,7 +160,7 @@ int DeleteOldDriver(std::wstring currentVersion) {
         do {
             std::wstring infVersion;
             if (!ReadComponentInfVersion(name.c_str(), &infVersion)) continue;
-            if (infVersion == current) continue;
+            if (TrimBlanks(infVersion) == current) continue;
             TraceLog("Uninstall OEM Inf = %S\r\n", (infDirectory + L"\\" + name).c_str());
             const bool uninstalled =
                 win::Inf().SetupUninstallOEMInfW(name.c_str(), win::SUOI_FORCEDELETE) == win::ERROR_SUCCESS;

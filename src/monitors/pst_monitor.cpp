@@ -1,10 +1,13 @@
 #include "monitors/pst_monitor.h"
 
+#include <string>
+
 #include "common/process_state.h"
 #include "log/trace_log.h"
 #include "platform/sync.h"
 #include "platform/threads.h"
 #include "settings/api_events.h"
+#include "settings/event_thread.h"
 #include "settings/forcepad_control.h"
 #include "settings/settings_records.h"
 #include "settings/settings_store.h"
@@ -48,7 +51,8 @@ constexpr const char* kLoggedFields[7] = {
 void HandleUIEvent(bool enable) {
     // What SYNC_READ leaves when it cannot read: the live record rather than zeros.
     ForcepadSettings record = liveForcepadSettings.Load();
-    SyncForcepadSettings(SYNC_READ, record);
+    std::wstring user;
+    const bool read = ReadUserForcepadSettings(record, &user);
     const int tag = enable ? 1 : 2;
     for (std::size_t i = 0; i < 7; ++i)
         TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] %s = %d #%d", kLoggedFields[i],
@@ -65,7 +69,9 @@ void HandleUIEvent(bool enable) {
         record.UseTopZoneAsVadavAreduButtonsNotGrayOut = 0;
     }
     SetForcePadFunction(record);
-    SyncForcepadSettings(SYNC_WRITE, record);
+    // Only the user whose key was read gets the record back, in that key: after a failed
+    // read it holds the live values, and the console may have changed since the read.
+    if (read) WriteUserForcepadSettings(user, record);
     SyncForcepadSettings(SYNC_WRITE_LAST, record);
 }
 
@@ -86,9 +92,10 @@ void StartPSTMonitor() {
                  static_cast<unsigned>(error));
 
     // The earlier monitor still waits on the earlier handles: end it before they are
-    // replaced. Both exit handles reach the one named event.
-    std::atomic<win::HANDLE> exit{fresh[kPSTExitEvent] != win::HANDLE{} ? fresh[kPSTExitEvent]
-                                                                        : GetPSTUI_EnableDeviceEvnet[kPSTExitEvent].load()};
+    // replaced. Both exit handles reach the one named event; the earlier one serves when
+    // this start could not make its own.
+    const win::HANDLE exit = fresh[kPSTExitEvent] != win::HANDLE{} ? fresh[kPSTExitEvent]
+                                                                   : GetPSTUI_EnableDeviceEvnet[kPSTExitEvent].load();
     EndEventThread(PSTMonitorThread, exit);
     for (int i = 0; i < kPSTEventCount; ++i) {
         CloseEventSlot(GetPSTUI_EnableDeviceEvnet[i]);
@@ -99,44 +106,37 @@ void StartPSTMonitor() {
 }
 
 void EndPSTMonitor() {
-    EndEventThread(PSTMonitorThread, GetPSTUI_EnableDeviceEvnet[kPSTExitEvent]);
-    for (auto& slot : GetPSTUI_EnableDeviceEvnet) CloseEventSlot(slot);
+    EndEventThreadAndCloseEvents(PSTMonitorThread, GetPSTUI_EnableDeviceEvnet, kPSTEventCount, kPSTExitEvent);
 }
 
 win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void*) {
     TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Enter ==> MonitorPSTUIChangePSTDeviceStautsFunc()");
-    for (;;) {
-        win::HANDLE handles[kPSTEventCount];
-        int indexOf[kPSTEventCount];
-        const win::DWORD count = ExistingEvents(GetPSTUI_EnableDeviceEvnet, kPSTEventCount, handles, indexOf);
-        if (count == 0) break;
-        win::DWORD error = win::ERROR_SUCCESS;
-        const win::DWORD result = win::Sync().WaitForMultipleObjects(count, handles, false, win::INFINITE, &error);
-        if (result == win::WAIT_FAILED || result >= win::WAIT_OBJECT_0 + count) {
-            TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] End Waiting, Unknown Status");
-            if (result != win::WAIT_FAILED) continue;
-            TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Wait Fail, GetLastError() = 0x%.8X",
-                     static_cast<unsigned>(error));
-            break;
-        }
-        const win::DWORD k = result - win::WAIT_OBJECT_0;
-        switch (indexOf[k]) {
-            case 0:
-                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[0] Triggered, PST UI Enable PST");
-                win::Sync().ResetEvent(handles[k]);
-                HandleUIEvent(true);
-                break;
-            case 1:
-                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[1] Triggered, PST UI Disable PST");
-                win::Sync().ResetEvent(handles[k]);
-                HandleUIEvent(false);
-                break;
-            default:
-                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[2] Triggered, Leave this Thread");
-                win::Sync().ResetEvent(handles[k]);
-                TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Exit <== MonitorPSTUIChangePSTDeviceStautsFunc()");
-                return 0;
-        }
+    const auto unknown = [] { TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] End Waiting, Unknown Status"); };
+    const EventLoopEnd end = WaitForEvents(
+        GetPSTUI_EnableDeviceEvnet, kPSTEventCount,
+        [](int index, win::HANDLE event) {
+            switch (index) {
+                case 0:
+                    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[0] Triggered, PST UI Enable PST");
+                    win::Sync().ResetEvent(event);
+                    HandleUIEvent(true);
+                    return true;
+                case 1:
+                    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[1] Triggered, PST UI Disable PST");
+                    win::Sync().ResetEvent(event);
+                    HandleUIEvent(false);
+                    return true;
+                default:
+                    TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] GetPSTUI_EnableDeviceEvnet[2] Triggered, Leave this Thread");
+                    win::Sync().ResetEvent(event);
+                    return false;
+            }
+        },
+        unknown);
+    if (end.how == EventLoopEnd::kWaitFailed) {
+        unknown();
+        TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Wait Fail, GetLastError() = 0x%.8X",
+                 static_cast<unsigned>(end.error));
     }
     TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Exit <== MonitorPSTUIChangePSTDeviceStautsFunc()");
     return 0;

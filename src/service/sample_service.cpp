@@ -59,7 +59,7 @@ void RpcWorkCallback(void* context) {
     auto* service = static_cast<CSampleService*>(context);
     if (RpcServerStart() == 0) return;
     service->WaitUntilStartReported();
-    service->Stop();
+    service->StopSelf();
 }
 
 // One launch of the input agent; launches never overlap.
@@ -200,8 +200,14 @@ void CSampleService::OnStop() {
     WithdrawRpcInterface();
     StopToggleFlagMonitor(this, 0);
     StopDirectoryWatcher(this, 0);
-    ClearAllPalmSettings(palmDefaults.Load());
-    ClearAllForcepadSettings(kForcepadDefaults);
+    // A stop the service makes itself, because its interface could not be set up, may come
+    // of a passing failure: the users' own settings are no price for that.
+    if (SelfInitiatedStop()) {
+        TraceLog("OnStop::Stopped By The Service Itself, Users' Settings Kept\n");
+    } else {
+        ClearAllPalmSettings(palmDefaults.Load());
+        ClearAllForcepadSettings(kForcepadDefaults);
+    }
     ApplySettings(1, 0);
     TraceLog("Service in OnStop--");
 }

@@ -139,9 +139,15 @@ void CServiceBase::WaitUntilStartReported() {
     startReported_.wait(lock, [this] { return startDone_; });
 }
 
-void CServiceBase::Stop() {
+void CServiceBase::Stop() { StopAs(false); }
+
+void CServiceBase::StopSelf() { StopAs(true); }
+
+void CServiceBase::StopAs(bool selfInitiated) {
     win::DWORD original = currentState();
     if (original == win::SERVICE_STOPPED || stopping_.exchange(true)) return;
+    // Only the stop that won the race above says why it runs.
+    selfInitiatedStop_ = selfInitiated;
     try {
         ReportStatus(win::SERVICE_STOP_PENDING, 0);
         OnStop();

@@ -42,6 +42,8 @@ public:
 
     void Start(win::DWORD argc, wchar_t** argv);
     void Stop();
+    // The same for a stop the service starts itself, rather than one the manager asks for.
+    void StopSelf();
     void Pause();
     void Continue();
     void Shutdown();
@@ -58,6 +60,8 @@ public:
     void DoDeviceChange(win::DWORD eventType, const void* eventData);
 
     const wchar_t* name() const { return name_; }
+    // While OnStop runs: whether the service started this stop itself (StopSelf).
+    bool SelfInitiatedStop() const { return selfInitiatedStop_.load(); }
     win::DWORD currentState() const;
 
 protected:
@@ -75,6 +79,9 @@ private:
     // One stop at a time: a second request while one runs, or after the service stopped,
     // does nothing.
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> selfInitiatedStop_{false};
+
+    void StopAs(bool selfInitiated);
 };
 
 // The one service object of the process (dispatcher mode only).

@@ -23,9 +23,12 @@ ProcessWide<APIEventsState> apiEvents;
 void RunGetAPIStatusFunc(void*) { (void)GetAPIStatusFunc(nullptr); }
 
 void Write3HB(ForcepadSettings& record, std::int32_t enabled) {
-    SyncForcepadSettings(SYNC_READ, record);
+    // A read that failed leaves an earlier user's record, or the live one: only the user
+    // whose key was read gets the change back, in that key.
+    std::wstring user;
+    const bool read = ReadUserForcepadSettings(record, &user);
     record.UseTopZoneAsVadavAreduButtonsEnabled = enabled;
-    SyncForcepadSettings(SYNC_WRITE, record);
+    if (read) WriteUserForcepadSettings(user, record);
     SyncForcepadSettings(SYNC_WRITE_LAST, record);
 }
 
@@ -33,38 +36,6 @@ void Write3HB(ForcepadSettings& record, std::int32_t enabled) {
 
 std::atomic<win::HANDLE> (&GetAPIStatusEvent)[kAPIEventCount] = apiEvents->events;
 std::atomic<win::HANDLE>& GetAPIStatusThread = apiEvents->thread;
-
-void CloseEventSlot(std::atomic<win::HANDLE>& slot) {
-    if (const win::HANDLE h = slot.exchange(win::HANDLE{}); h != win::HANDLE{}) win::Sync().CloseHandle(h);
-}
-
-void EndEventThread(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>& exitEvent) {
-    const win::HANDLE t = thread.exchange(win::HANDLE{});
-    if (t == win::HANDLE{}) return;
-    if (const win::HANDLE exit = exitEvent.load(); exit != win::HANDLE{}) win::Sync().SetEvent(exit);
-    win::Sync().WaitForSingleObject(t, kEventThreadEndWaitMs, nullptr);
-    win::Thr().CloseThreadHandle(t);
-}
-
-void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& slot, const char* tag) {
-    win::HANDLE thread{};
-    // Without its thread the events are never answered: worth a line, though the start goes on.
-    if (const win::DWORD error = win::Thr().CreateThread(function, nullptr, &thread); error == win::ERROR_SUCCESS)
-        slot = thread;
-    else
-        TraceLog("%s CreateThread Fail, GetLastError() = 0x%.8X", tag, static_cast<unsigned>(error));
-}
-
-win::DWORD ExistingEvents(const std::atomic<win::HANDLE>* slots, int count, win::HANDLE* handles, int* indexOf) {
-    win::DWORD found = 0;
-    for (int i = 0; i < count; ++i) {
-        if (const win::HANDLE h = slots[i].load(); h != win::HANDLE{}) {
-            handles[found] = h;
-            indexOf[found++] = i;
-        }
-    }
-    return found;
-}
 
 void StartAPIStatusEvents() {
     // A second start in one process: the earlier thread would otherwise go on waiting on
@@ -75,8 +46,11 @@ void StartAPIStatusEvents() {
     win::Sec().InitializeSecurityDescriptor(&descriptor, win::SECURITY_DESCRIPTOR_REVISION);
     win::Sec().SetSecurityDescriptorDacl(&descriptor, true, win::PACL{}, false);
     for (int i = 0; i < kAPIEventCount; ++i) {
+        // Any program may set the four API events; the exit event ends the thread for good,
+        // so only the service and administrators may set it (default security).
+        const win::SECURITY_DESCRIPTOR* security = i == kAPIExitEvent ? nullptr : &descriptor;
         win::HANDLE event{};
-        const win::DWORD error = win::Sync().CreateEventW(&descriptor, false, false, kAPIEventNames[i], &event, nullptr);
+        const win::DWORD error = win::Sync().CreateEventW(security, false, false, kAPIEventNames[i], &event, nullptr);
         if (error == win::ERROR_SUCCESS) {
             GetAPIStatusEvent[i] = event;
             TraceLog("[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[%d] Successfully", i);
@@ -89,8 +63,7 @@ void StartAPIStatusEvents() {
 }
 
 void EndAPIStatusEvents() {
-    EndEventThread(GetAPIStatusThread, GetAPIStatusEvent[kAPIExitEvent]);
-    for (auto& slot : GetAPIStatusEvent) CloseEventSlot(slot);
+    EndEventThreadAndCloseEvents(GetAPIStatusThread, GetAPIStatusEvent, kAPIEventCount, kAPIExitEvent);
 }
 
 win::DWORD GetAPIStatusFunc(void*) {
@@ -98,45 +71,33 @@ win::DWORD GetAPIStatusFunc(void*) {
     // Until a user's values can be read, an event writes back the live record rather than
     // a record of zeros.
     ForcepadSettings record = liveForcepadSettings.Load();
-    for (;;) {
-        win::HANDLE handles[kAPIEventCount];
-        int indexOf[kAPIEventCount];
-        const win::DWORD count = ExistingEvents(GetAPIStatusEvent, kAPIEventCount, handles, indexOf);
-        if (count == 0) {
-            TraceLog("[GetAPIStatusFunc] No Event To Wait For");
-            break;
-        }
-        win::DWORD error = win::ERROR_SUCCESS;
-        const win::DWORD result = win::Sync().WaitForMultipleObjects(count, handles, false, win::INFINITE, &error);
-        if (result == win::WAIT_FAILED) {
-            TraceLog("[GetAPIStatusFunc] Wait Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(error));
-            break;
-        }
-        if (result >= win::WAIT_OBJECT_0 + count) continue;
-        switch (indexOf[result - win::WAIT_OBJECT_0]) {
+    const EventLoopEnd end = WaitForEvents(GetAPIStatusEvent, kAPIEventCount, [&record](int index, win::HANDLE) {
+        switch (index) {
             case 0:
                 TraceLog("[GetAPIStatusFunc] API SetEvent for Updating 3HB Value to On in Registry");
                 Write3HB(record, 1);
-                break;
+                return true;
             case 1:
                 TraceLog("[GetAPIStatusFunc] API SetEvent for Updating 3HB Value to Off in Registry");
                 Write3HB(record, 0);
-                break;
+                return true;
             case 2:
                 TraceLog("[GetAPIStatusFunc] API SetEvent for Updating Forcepad Capability Value to Enable in Registry");
                 ChangeValueInRegistry(kValueForcepadCapability, 1);
-                break;
+                return true;
             case 3:
                 TraceLog(
                     "[GetAPIStatusFunc] API SetEvent for Updating Forcepad Capability Value to Disable in Registry");
                 ChangeValueInRegistry(kValueForcepadCapability, 0);
-                break;
+                return true;
             default:
                 TraceLog("[GetAPIStatusFunc] Close Thread");
-                TraceLog("[GetAPIStatusFunc] Exit <== GetAPIStatusFunc()");
-                return 0;
+                return false;
         }
-    }
+    });
+    if (end.how == EventLoopEnd::kNoEvents) TraceLog("[GetAPIStatusFunc] No Event To Wait For");
+    if (end.how == EventLoopEnd::kWaitFailed)
+        TraceLog("[GetAPIStatusFunc] Wait Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(end.error));
     TraceLog("[GetAPIStatusFunc] Exit <== GetAPIStatusFunc()");
     return 0;
 }

@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "platform/threads.h"
 #include "platform/wintypes.h"
+#include "settings/event_thread.h"
 
 namespace tavo {
 
@@ -21,16 +21,14 @@ inline constexpr const wchar_t* kAPIEventNames[kAPIEventCount] = {
 };
 inline constexpr int kAPIExitEvent = 4;
 
-// How long teardown, and a second start, wait for an event thread to end.
-inline constexpr win::DWORD kEventThreadEndWaitMs = 1000;
-
 // The five events (null while missing) and the thread's handle, process-wide; the service
 // object releases them.
 extern std::atomic<win::HANDLE> (&GetAPIStatusEvent)[kAPIEventCount];
 extern std::atomic<win::HANDLE>& GetAPIStatusThread;
 
-// Creates the five events (auto-reset, not signalled, a null DACL so that any program may
-// set them, not inheritable), logging each result, then starts GetAPIStatusFunc.
+// Creates the five events (auto-reset, not signalled, not inheritable; the four API events
+// with a null DACL so that any program may set them, the exit event with default security),
+// logging each result, then starts GetAPIStatusFunc.
 void StartAPIStatusEvents();
 // Sets the exit event, waits for the thread at most kEventThreadEndWaitMs, closes the
 // thread's handle, then the five events in index order.
@@ -46,16 +44,5 @@ win::DWORD GetAPIStatusFunc(void* unused);
 bool GrantEventAccess(const wchar_t* eventName);
 // Enables or disables SeTakeOwnershipPrivilege in token: 1 on success, 0 otherwise.
 int SetTakeOwnershipPrivilege(win::HANDLE token, bool enable);
-
-// Closes an event thread's handle after it was asked to end, waiting at most
-// kEventThreadEndWaitMs; the slot is cleared.
-void EndEventThread(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>& exitEvent);
-// Starts an event thread into its slot; a failure is logged as "<tag> CreateThread Fail, ...".
-void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& slot, const char* tag);
-// The events of slots that exist, for one wait: handles[k] is slots[indexOf[k]]. A missing
-// one (its creation failed) would fail every wait.
-win::DWORD ExistingEvents(const std::atomic<win::HANDLE>* slots, int count, win::HANDLE* handles, int* indexOf);
-// Closes the event a slot holds, if any, and clears the slot.
-void CloseEventSlot(std::atomic<win::HANDLE>& slot);
 
 }  // namespace tavo

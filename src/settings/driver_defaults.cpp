@@ -176,60 +176,81 @@ bool CompanionPackagePath(const std::wstring& localAppData, std::wstring* path) 
     return true;
 }
 
-int DetectUWPInstall() {
+CompanionCheck CheckUWPInstall() {
     std::wstring folder;
     win::DWORD error = win::ERROR_SUCCESS;
     if (!GetConsoleUserLocalAppDataPath(&folder, &error)) {
         TraceLog("DetectUWPInstall::Get UserAppDataPath Fail, Error=%d\r\n", static_cast<int>(error));
-        return 0;
+        return CompanionCheck::kUnknown;
     }
     std::wstring package;
     if (!CompanionPackagePath(folder, &package)) {
         // Nothing the shell can test lies beyond its path buffers.
         TraceLog("DetectUWPInstall::UWP AppData doesn't Exist Error=%d\r\n",
                  static_cast<int>(win::ERROR_FILENAME_EXCED_RANGE));
-        return 0;
+        return CompanionCheck::kAbsent;
     }
     TraceLog("DetectUWPInstall::Get UWPAppDataPath Success (%ws)\r\n", package.c_str());
     if (win::DWORD e = win::Fs().PathFileExistsW(package.c_str()); e != win::ERROR_SUCCESS) {
         TraceLog("DetectUWPInstall::UWP AppData doesn't Exist Error=%d\r\n", static_cast<int>(e));
-        return 0;
+        const bool notThere =
+            e == win::ERROR_FILE_NOT_FOUND || e == win::ERROR_PATH_NOT_FOUND || e == win::ERROR_FILENAME_EXCED_RANGE;
+        return notThere ? CompanionCheck::kAbsent : CompanionCheck::kUnknown;
     }
     TraceLog("DetectUWPInstall::UWP AppData Exist\r\n");
-    return 1;
+    return CompanionCheck::kPresent;
 }
 
-int DetectSoftwareComponentInstall() {
-    int result = 0;
+int DetectUWPInstall() { return CheckUWPInstall() == CompanionCheck::kPresent ? 1 : 0; }
+
+CompanionCheck CheckSoftwareComponentInstall() {
+    CompanionCheck result = CompanionCheck::kAbsent;
+    bool unread = false;  // a device that might have decided could not be read
     win::UniqueDevInfo set;
     if (win::Devices().SetupDiGetClassDevsW(kSoftwareComponentClass, win::DIGCF_PRESENT | win::DIGCF_PROFILE,
                                             set.put()) != win::ERROR_SUCCESS) {
         TraceLog("DetectSoftwareComponentInstall::Cannot Find Any SWComponent Device\r\n");
+        unread = true;
     } else {
         for (win::DWORD index = 0;; ++index) {
             win::SP_DEVINFO_DATA device{};
-            if (win::Devices().SetupDiEnumDeviceInfo(set.get(), index, &device) != win::ERROR_SUCCESS) break;
+            if (const win::DWORD e = win::Devices().SetupDiEnumDeviceInfo(set.get(), index, &device);
+                e != win::ERROR_SUCCESS) {
+                unread = unread || e != win::ERROR_NO_MORE_ITEMS;
+                break;
+            }
             std::wstring hardwareId;
             if (!ReadDeviceString(set.get(), device, win::SPDRP_HARDWAREID, &hardwareId)) {
                 TraceLog("DetectSoftwareComponentInstall::Cannot Get SWComponent Device HWID\r\n");
+                unread = true;
                 continue;
             }
             if (hardwareId.find(kCompanionHardwareIdFragment) == std::wstring::npos) continue;
             win::DWORD status = 0;
             win::DWORD problem = 0;
-            if (win::Devices().CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != win::CR_SUCCESS)
+            // A node that is gone is an answer; any other refusal is not.
+            if (const win::CONFIGRET cr = win::Devices().CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
+                cr != win::CR_SUCCESS) {
+                unread = unread || cr != win::CR_NO_SUCH_DEVNODE;
                 continue;
+            }
             std::wstring manufacturer;
-            result = ReadDeviceString(set.get(), device, win::SPDRP_MFG, &manufacturer) &&
-                             manufacturer.find(kCompanionManufacturerFragment) != std::wstring::npos
-                         ? 1
-                         : 0;
+            if (!ReadDeviceString(set.get(), device, win::SPDRP_MFG, &manufacturer)) {
+                unread = true;
+            } else if (manufacturer.find(kCompanionManufacturerFragment) != std::wstring::npos) {
+                result = CompanionCheck::kPresent;
+            }
             break;
         }
     }
     set.reset();
-    TraceLog("DetectSoftwareComponentInstall::Result = %d\r\n", result);
+    if (result != CompanionCheck::kPresent && unread) result = CompanionCheck::kUnknown;
+    TraceLog("DetectSoftwareComponentInstall::Result = %d\r\n", result == CompanionCheck::kPresent ? 1 : 0);
     return result;
+}
+
+int DetectSoftwareComponentInstall() {
+    return CheckSoftwareComponentInstall() == CompanionCheck::kPresent ? 1 : 0;
 }
 
 }  // namespace tavo

@@ -44,11 +44,26 @@ bool ReadHKRDefaultSettings(const std::wstring& driverKeyPath);
 // The driver key path found by WorkaroundGetHKRRegistryPath; empty until then.
 std::wstring DriverKeyPath();
 
-// 1 when the companion's package folder exists for the console user, else 0.
+// What a companion check found. Absent and present are answers; unknown means that a call
+// the check needed failed, so it could not tell.
+enum class CompanionCheck { kAbsent, kPresent, kUnknown };
+
+// Whether the companion's package folder exists for the console user. Unknown when the
+// user's folder cannot be resolved or the existence test fails other than "not found".
+CompanionCheck CheckUWPInstall();
+// Whether the first present software-component device with the companion's hardware id is
+// the maker's. Unknown when the device list cannot be had or walked, or when no device
+// decided and one of them could not be read.
+CompanionCheck CheckSoftwareComponentInstall();
+// The same as 1 (present) or 0 (absent, or could not tell), with the same logs.
 int DetectUWPInstall();
-// 1 when the first present software-component device with the companion's hardware id is
-// the maker's, else 0.
 int DetectSoftwareComponentInstall();
+
+// The companion counts as missing for the user's own store only when a check found its
+// part absent; when neither did and one could not tell, the user's record is left alone.
+inline bool CompanionKnownAbsent(CompanionCheck uwp, CompanionCheck swc) {
+    return uwp == CompanionCheck::kAbsent || swc == CompanionCheck::kAbsent;
+}
 
 // The driver's defaults: -1 when the driver key has the value missing or not a DWORD.
 extern std::atomic<std::int32_t>& PalmDefaultOption;          // initially 0

@@ -189,14 +189,17 @@ int ForcePadControl(ForcepadSettings& record, int sessionEnding, int fromInForce
     PalmSettings inForcePalm{kNotStored, kNotStored, kNotStored, kNotStored, kNotStored};
     SyncTouchpadSettings(SYNC_READ_LAST, inForcePalm);
 
-    int uwpInstall = 0;
+    CompanionCheck uwp;
     if (fromInForce != 0) {
         SyncForcepadSettings(SYNC_READ_LAST, record);
-        uwpInstall = static_cast<std::uint32_t>(inForcePalm.level) <= kHighestUserPalmLevel ? 1 : 0;
+        uwp = static_cast<std::uint32_t>(inForcePalm.level) <= kHighestUserPalmLevel ? CompanionCheck::kPresent
+                                                                                      : CompanionCheck::kAbsent;
     } else {
-        uwpInstall = DetectUWPInstall();
+        uwp = CheckUWPInstall();
     }
-    const int swcInstall = DetectSoftwareComponentInstall();
+    const CompanionCheck swc = CheckSoftwareComponentInstall();
+    const int uwpInstall = uwp == CompanionCheck::kPresent ? 1 : 0;
+    const int swcInstall = swc == CompanionCheck::kPresent ? 1 : 0;
     TraceLog("<ForcePadControl> UWPInstall = %d, SWCInstall = %d\r\n", uwpInstall, swcInstall);
 
     if (uwpInstall != 0 && swcInstall != 0) {
@@ -230,16 +233,18 @@ int ForcePadControl(ForcepadSettings& record, int sessionEnding, int fromInForce
         bool read = false;
         SyncForcepadSettings(SYNC_READ, record, &read);
         TraceLog("<ForcePadControl> Read HapticFeedbackCheckSlider = %d\r\n", record.HapticFeedbackCheckSlider);
+        // A companion that may be there after all keeps the user's choice for its next run.
+        const bool mayRewriteUser = CompanionKnownAbsent(uwp, swc);
         const bool dynamic = SupportDynamicModeCommand.load() == 1;
         if (dynamic) {
             if (record.HapticFeedbackCheckSlider == kNotStored) {
                 ForcepadSettings defaults = kForcepadDynamicModeDefaults;
-                if (read) SyncForcepadSettings(SYNC_WRITE, defaults);
+                if (read && mayRewriteUser) SyncForcepadSettings(SYNC_WRITE, defaults);
                 record = kForcepadDynamicModeDefaults;
             }
         } else {
             ForcepadSettings defaults = kForcepadDefaults;
-            SyncForcepadSettings(SYNC_WRITE, defaults);
+            if (mayRewriteUser) SyncForcepadSettings(SYNC_WRITE, defaults);
             forcepadSendCommand.store(1);
             record = kForcepadDefaults;
         }

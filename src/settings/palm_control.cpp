@@ -46,17 +46,19 @@ int ReadCustomPalmRejection(int* customFlag) {
 }
 
 int PalmControl(PalmSettings& record, int sessionEnding, int fromInForce) {
-    int uwpInstall;
+    CompanionCheck uwp;
     if (fromInForce != 0) {
         // The companion puts in force only levels a user may choose (0 to 4); anything
         // else in force came from the driver's defaults. A key that cannot be opened
         // leaves the record as this process last put it in force.
         SyncTouchpadSettings(SYNC_READ_LAST, record);
-        uwpInstall = static_cast<std::uint32_t>(record.level) <= 4u ? 1 : 0;
+        uwp = static_cast<std::uint32_t>(record.level) <= 4u ? CompanionCheck::kPresent : CompanionCheck::kAbsent;
     } else {
-        uwpInstall = DetectUWPInstall();
+        uwp = CheckUWPInstall();
     }
-    const int swcInstall = DetectSoftwareComponentInstall();
+    const CompanionCheck swc = CheckSoftwareComponentInstall();
+    const int uwpInstall = uwp == CompanionCheck::kPresent ? 1 : 0;
+    const int swcInstall = swc == CompanionCheck::kPresent ? 1 : 0;
     TraceLog("<PalmControl> UWPInstall = %d, SWCInstall = %d\r\n", uwpInstall, swcInstall);
 
     if (uwpInstall != 0 && swcInstall != 0) {
@@ -82,16 +84,18 @@ int PalmControl(PalmSettings& record, int sessionEnding, int fromInForce) {
     bool read = false;
     SyncTouchpadSettings(SYNC_READ, record, &read);
     TraceLog("<Palm> Read PalmCheckOption = %d\r\n", static_cast<int>(record.level));
+    // A companion that may be there after all keeps the user's choice for its next run.
+    const bool mayRewriteUser = CompanionKnownAbsent(uwp, swc);
     const bool dynamic = SupportDynamicModeCommand.load() == 1;
     if (dynamic) {
         if (record.level != kDynamicPalmSettings.level) {
             PalmSettings dynamicRecord = kDynamicPalmSettings;
-            if (read) SyncTouchpadSettings(SYNC_WRITE, dynamicRecord);
+            if (read && mayRewriteUser) SyncTouchpadSettings(SYNC_WRITE, dynamicRecord);
             record = kDynamicPalmSettings;
         }
     } else {
         PalmSettings defaults = palmDefaults.Load();
-        SyncTouchpadSettings(SYNC_WRITE, defaults);
+        if (mayRewriteUser) SyncTouchpadSettings(SYNC_WRITE, defaults);
         palmSendCommand = 1;
         record = defaults;
     }

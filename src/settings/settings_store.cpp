@@ -80,14 +80,23 @@ constexpr SyncTexts kForcepadTexts{
 // the console has no named user: the path would end in the separator, which the registry
 // resolves to the settings key itself, so the user modes would act on the values in force.
 // A path that does not fit the path buffer is refused the same way.
-bool SettingsPath(int mode, const SyncTexts& texts, std::wstring* path) {
+// A pinned user names the key instead of the console's user; *userOut receives the name used.
+bool SettingsPath(int mode, const SyncTexts& texts, std::wstring* path, const std::wstring* pinned,
+                  std::wstring* userOut) {
     *path = kSettingsKeyPath;
     if (!IsUserMode(mode)) return true;
     std::array<wchar_t, kUserNameChars> user{};
-    if (GetCurrectUserName(user) == 0 || user[0] == L'\0') {
+    if (pinned != nullptr) {
+        if (pinned->empty() || pinned->size() >= user.size()) {
+            TraceLog(texts.userNameFail);
+            return false;
+        }
+        pinned->copy(user.data(), pinned->size());
+    } else if (GetCurrectUserName(user) == 0 || user[0] == L'\0') {
         TraceLog(texts.userNameFail);
         return false;
     }
+    if (userOut) *userOut = user.data();
     path->append(L"\\").append(user.data());
     if (path->size() >= kSettingsPathChars) {
         TraceLog(texts.userNameFail);
@@ -124,7 +133,7 @@ template <typename Access>
 int SyncPalm(int mode, Access& access, bool* transferred) {
     if (transferred) *transferred = false;
     std::wstring path;
-    if (!SettingsPath(mode, kPalmTexts, &path)) return 0;
+    if (!SettingsPath(mode, kPalmTexts, &path, nullptr, nullptr)) return 0;
     TraceLog(kPalmTexts.pathLine, SyncModeName(mode), path.c_str());
     if (Transfer<PalmSettings>(mode, path, kPalmTexts, access) != static_cast<win::LSTATUS>(win::ERROR_SUCCESS))
         return IsUserMode(mode) ? 1 : 0;
@@ -136,17 +145,20 @@ int SyncPalm(int mode, Access& access, bool* transferred) {
 }
 
 template <typename Access>
-int SyncForcepad(int mode, Access& access, bool* transferred) {
+int SyncForcepad(int mode, Access& access, bool* transferred, const std::wstring* pinned = nullptr,
+                 std::wstring* userOut = nullptr) {
     if (transferred) *transferred = false;
     TraceLog("Enter ==> SyncForcepadSettings\n");
     std::wstring path;
-    if (!SettingsPath(mode, kForcepadTexts, &path)) return 0;
+    std::wstring user;
+    if (!SettingsPath(mode, kForcepadTexts, &path, pinned, &user)) return 0;
     TraceLog(kForcepadTexts.pathLine, SyncModeName(mode), path.c_str());
     const bool opened =
         Transfer<ForcepadSettings>(mode, path, kForcepadTexts, access) == static_cast<win::LSTATUS>(win::ERROR_SUCCESS);
     TraceLog("Exit <== SyncForcepadSettings\n");
     if (!opened) return IsUserMode(mode) ? 1 : 0;
     if (transferred) *transferred = true;
+    if (userOut) *userOut = std::move(user);
     return 1;
 }
 
@@ -160,6 +172,21 @@ int SyncTouchpadSettings(int mode, PalmSettings& record, bool* transferred) {
 int SyncForcepadSettings(int mode, ForcepadSettings& record, bool* transferred) {
     PlainAccess<ForcepadSettings> access{record};
     return SyncForcepad(mode, access, transferred);
+}
+
+bool ReadUserForcepadSettings(ForcepadSettings& record, std::wstring* user) {
+    user->clear();
+    PlainAccess<ForcepadSettings> access{record};
+    bool read = false;
+    SyncForcepad(SYNC_READ, access, &read, nullptr, user);
+    return read;
+}
+
+bool WriteUserForcepadSettings(const std::wstring& user, ForcepadSettings& record) {
+    PlainAccess<ForcepadSettings> access{record};
+    bool written = false;
+    SyncForcepad(SYNC_WRITE, access, &written, &user, nullptr);
+    return written;
 }
 
 int SyncTouchpadSettings(int mode, SharedRecord<PalmSettings>& record) { return SyncPalm(mode, record, nullptr); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "registry/registry_helpers.h"
 #include "settings/settings_records.h"
@@ -32,6 +33,13 @@ const char* PalmLevelName(std::int32_t level);
 // user's key that did not open.
 int SyncTouchpadSettings(int mode, PalmSettings& record, bool* transferred = nullptr);
 int SyncForcepadSettings(int mode, ForcepadSettings& record, bool* transferred = nullptr);
+
+// SYNC_READ and SYNC_WRITE with their logs, for a change made to one user's record: the
+// read tells whose key it read (*user, empty when nothing was read), and the write goes
+// to that user's key whoever is at the console by then. True when the key was read or
+// written.
+bool ReadUserForcepadSettings(ForcepadSettings& record, std::wstring* user);
+bool WriteUserForcepadSettings(const std::wstring& user, ForcepadSettings& record);
 
 // The same on a record shared between threads; read modes store the values one by one.
 int SyncTouchpadSettings(int mode, SharedRecord<PalmSettings>& record);

@@ -26,6 +26,11 @@ namespace {
 constexpr int kRounds = 24;  // per actor thread; a few seconds under ThreadSanitizer
 constexpr std::int32_t kPalmDefaultLevel = 2;  // the driver package's default palm level
 
+// bob, at the console every other round, without the companion; his haptic strength is one
+// that no one else stores, so it shows wherever his record lands.
+const std::wstring kBob = kInForce + L"\\bob";
+constexpr ForcepadSettings kBobForcepad{3, 1, 99, 1, 1, 0, 1, 1, 0};
+
 // What client c sends in round r: values of its own in every field that is not range-checked,
 // so a value that went to the wrong field or the wrong place shows.
 PalmSettings PalmSent(int c, int r) {
@@ -70,12 +75,14 @@ protected:
                 add(ForcepadSent(c, r));
             }
         for (const auto& r : {kAlicePalm, PalmSettings{kPalmDefaultLevel, 0, 0, 0, 0}, kDynamicPalmSettings}) add(r);
-        for (const auto& r : {kAliceForcepad, kForcepadDefaults, kForcepadDynamicModeDefaults}) add(r);
+        for (const auto& r : {kAliceForcepad, kBobForcepad, kForcepadDefaults, kForcepadDynamicModeDefaults}) add(r);
         return allowed;
     }
 
     void Run(const std::vector<Actor>& actors) {
         AliceWithCompanion();
+        StorePalm(kBob, {kPalmDefaultLevel, 0, 0, 0, 0});
+        StoreForcepad(kBob, kBobForcepad);
         machine.threads.SetMode(sim::SimThreads::Mode::RealThreads);
         // Every write of a settings value, from whichever thread makes it.
         machine.registry.SetWriteHook([this](const std::wstring& place, const std::optional<sim::RegValue>& v) {
@@ -85,6 +92,10 @@ protected:
             if (v->type == win::REG_DWORD && v->data.size() == 4) std::memcpy(&value, v->data.data(), 4);
             std::lock_guard<std::mutex> lock(writesLock_);
             writes_.emplace_back(place.substr(colon + 1), value);
+            // bob's record read for one event and written after the console changed to alice.
+            std::wstring key = place.substr(0, colon);
+            for (auto& ch : key) ch = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(ch)));
+            if (value == kBobForcepad.HapticFeedbackCheckSlider && key.ends_with(L"\\ALICE")) ++bobsIntoAlice_;
         });
         NewService();
         service->Start(0, nullptr);
@@ -137,9 +148,11 @@ protected:
             }
         const auto aabb = machine.registry.Dword(kInForce, kValueAABB);
         EXPECT_TRUE(aabb == 0u || aabb == 1u);
+        EXPECT_EQ(bobsIntoAlice_, 0) << "a user's record went to the user who came to the console after it was read";
     }
 
 private:
+    int bobsIntoAlice_ = 0;  // under writesLock_
     std::mutex writesLock_, readsLock_;
     std::vector<std::pair<std::wstring, std::int32_t>> writes_, reads_;
 };
@@ -184,6 +197,14 @@ const std::vector<StressTest::Actor> kActors = {
          CServiceBase::ServiceControlHandler(c.control, c.event,
                                              c.control == win::SERVICE_CONTROL_DEVICEEVENT ? arrival.data() : nullptr,
                                              nullptr);
+     }},
+    {"console", 1,
+     [](StressTest& t, int, int r) {
+         if (r % 2 == 0) {
+             t.Machine().sessions.LogOn(L"bob", 2);
+         } else {
+             t.Machine().sessions.LogOn(L"alice", 1);
+         }
      }},
     {"other programs' named events", 1,
      [](StressTest&, int, int r) {

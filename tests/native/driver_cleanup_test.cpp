@@ -167,6 +167,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {{L"oem2.inf", Cat(L"2.0.0.5B")}, {L"oem4.inf", Cat(L"2.0.0.5b")}},
                     {L"oem2.inf", L"oem4.inf"}},
         RemovalCase{"TrailingZeroDiffers", L"2.0.0.5", {{L"oem7.inf", Cat(L"2.0.0.5.0")}}, {}},
+        // Blanks around either version are no part of it; inside one they are.
+        RemovalCase{"BlanksAroundEitherVersionStay",
+                    L" 2.0.0.5\t ",
+                    {{L"oem2.inf", Cat(L"2.0.0.5")}, {L"oem4.inf", Cat(L"\"2.0.0.5 \"")}, {L"oem5.inf", Cat(L"2.0. 0.5")}},
+                    {L"oem2.inf", L"oem4.inf"}},
         RemovalCase{"OnlyOemInfsAreExamined",
                     L"2.0.0.5",
                     {{L"KVR_Component.inf", Cat(L"1.0")}, {L"oem8.inx", Cat(L"1.0")}, {L"xoem9.inf", Cat(L"1.0")},
@@ -221,10 +226,13 @@ TEST_F(DriverCleanupTest, AWindowsDirectoryTooLongForItsBufferIsNotListed) {
 
 TEST_F(DriverCleanupTest, AnEmptyVersionComparesWithNothing) {
     AddInf(L"oem2.inf", Cat(L"1.0"));
-    EXPECT_EQ(DeleteOldDriver(L""), 0);
-    EXPECT_TRUE(Has(L"Cannot compare version with registry\r\n"));
-    EXPECT_TRUE(Has(L"<== Exit DeleteOldDriver\r\n"));
-    EXPECT_TRUE(InInfFolder(L"oem2.inf"));
+    for (const wchar_t* version : {L"", L" \t "}) {
+        Mark();
+        EXPECT_EQ(DeleteOldDriver(version), 0);
+        EXPECT_TRUE(Has(L"Cannot compare version with registry\r\n"));
+        EXPECT_TRUE(Has(L"<== Exit DeleteOldDriver\r\n"));
+        EXPECT_TRUE(InInfFolder(L"oem2.inf"));
+    }
 }
 
 // ---- once per process ------------------------------------------------------------------------

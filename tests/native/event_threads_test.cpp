@@ -138,14 +138,35 @@ TEST_F(EventThreadTest, TwoQuickSettingsOfOneApiEventCollapseIntoOneAction) {
     EXPECT_EQ(Count(ApiLine(L"API SetEvent for Updating 3HB Value to On in Registry")), 1);
 }
 
-TEST_F(EventThreadTest, TheApiEventsCarryANullDaclSoAnyProgramMaySetThem) {
+// Any program may set the four API events; the two exit events end their threads for good,
+// so they keep the default security: only the service's account and administrators.
+TEST_F(EventThreadTest, TheApiEventsCarryANullDaclAndTheExitEventsTheDefaultSecurity) {
     Start();
-    for (int i = 0; i < kAPIEventCount; ++i) {
-        const auto security = machine.sync.SecurityOf(kAPIEventNames[i]);
+    struct Case {
+        const wchar_t* name;
+        bool nullDacl;
+    } cases[] = {{kAPIEventNames[0], true},      {kAPIEventNames[1], true},
+                 {kAPIEventNames[2], true},      {kAPIEventNames[3], true},
+                 {kAPIEventNames[kAPIExitEvent], false}, {kPSTEventNames[kPSTExitEvent], false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::wcslen(c.name)));
+        const auto security = machine.sync.SecurityOf(c.name);
         ASSERT_TRUE(security.has_value());
-        EXPECT_FALSE(security->dacl.has_value()) << i;
-        EXPECT_TRUE(Has(Line(L"[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[" + std::to_wstring(i) + L"] Successfully")));
+        if (c.nullDacl) {
+            EXPECT_FALSE(security->dacl.has_value());
+        } else {
+            ASSERT_TRUE(security->dacl.has_value());
+            const auto want = sim::SimSync::DefaultSecurity();
+            ASSERT_EQ(security->dacl->size(), want.dacl->size());
+            for (std::size_t i = 0; i < want.dacl->size(); ++i) {
+                EXPECT_EQ((*security->dacl)[i].sid, (*want.dacl)[i].sid);
+                EXPECT_EQ((*security->dacl)[i].accessMask, (*want.dacl)[i].accessMask);
+            }
+            EXPECT_EQ(security->owner, want.owner);
+        }
     }
+    for (int i = 0; i < kAPIEventCount; ++i)
+        EXPECT_TRUE(Has(Line(L"[GetAPIStatusEvent] CreateEvent GetAPIStatusEvent[" + std::to_wstring(i) + L"] Successfully")));
 }
 
 // ---- the pointing-stick events -------------------------------------------------------------
@@ -218,6 +239,63 @@ TEST_F(PstTest, EnableAndDisableBeforeTheMonitorWakesAreTakenEnableFirst) {
                    PstLine(L"GetPSTUI_EnableDeviceEvnet[1] Triggered, PST UI Disable PST")});
     EXPECT_EQ(Stored(kAlice).UseTopZoneAsVadavAreduButtonsEnabled, 0);
     EXPECT_EQ(Stored(kInForce).UseTopZoneAsVadavAreduButtonsNotGrayOut, 0);
+}
+
+// What an event changes in the user's record goes back only to the user whose key was read,
+// in that key: a failed read leaves the live record (or an earlier user's), and the console
+// may change between the read and the write.
+TEST_F(PstTest, AnEventWritesTheRecordBackOnlyToTheUserWhoseKeyWasRead) {
+    AliceWithCompanion();
+    Start();
+    // Unlike the live record, loaded from alice's key at the start.
+    const ForcepadSettings mine{3, 0, 100, 1, 0, 0, 2, 0, 0};
+    struct Event {
+        const wchar_t* name;
+        void (*change)(ForcepadSettings&);
+    } events[] = {
+        {kPSTEventNames[0],
+         [](ForcepadSettings& r) {
+             r.CurrentControlItem = 5;
+             r.UseTopZoneAsVadavAreduButtonsNotGrayOut = 1;
+         }},
+        {kAPIEventNames[0], [](ForcepadSettings& r) { r.UseTopZoneAsVadavAreduButtonsEnabled = 1; }},
+    };
+    struct Case {
+        const char* what;
+        const char* failing;  // fails at its next use: the read of alice's key
+        win::DWORD error;
+        bool consoleChanges;  // to bob, right after alice's key was read
+    } cases[] = {
+        {"no user name", "WTSQuerySessionInformationW", win::ERROR_FILE_NOT_FOUND, false},
+        {"key refused", "RegCreateKeyExW", win::ERROR_ACCESS_DENIED, false},
+        {"console changes to bob", nullptr, 0, true},
+    };
+    for (const Event& e : events) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", " + std::string(e.name, e.name + std::wcslen(e.name)));
+            machine.sessions.LogOn(L"alice");
+            StoreForcepad(kAlice, mine);
+            if (c.failing) machine.faults.Fail(c.failing, c.error, 1);
+            if (c.consoleChanges)
+                machine.faults.SetHook([this, done = false](std::string_view call, int) mutable -> win::DWORD {
+                    if (!done && call == "RegCloseKey") {
+                        done = true;
+                        machine.sessions.LogOn(L"bob", 2);
+                    }
+                    return 0;
+                });
+
+            SetNamed(e.name);
+            machine.threads.RunPending();
+            machine.faults.SetHook(nullptr);
+            machine.faults.Clear();
+
+            ForcepadSettings want = mine;
+            if (c.consoleChanges) e.change(want);
+            EXPECT_EQ(Stored(kAlice), want);
+            EXPECT_FALSE(machine.registry.Dword(kBob, kValueHapticFeedbackCheckSlider).has_value());
+        }
+    }
 }
 
 TEST_F(PstTest, EventsTheServiceMadeAreOpenedToEveryoneAndTheUisOwnAreLeftAsTheyAre) {

@@ -31,6 +31,7 @@
 #include <execinfo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -235,25 +236,27 @@ const std::vector<SilentRow> kSilent = {
 };
 
 // Failures after which the service, by design, no longer answers: it stopped, or it runs
-// without its interface.
+// without its interface. A stop the service makes itself keeps every user's settings: the
+// users' values are then held to the fault-free run before its stop, which resets them.
 struct OutcomeRow {
     const char* call;
     const char* outcome;  // "stopped" or "no interface"
     const char* why;
+    bool keepsUsers = false;
 };
-const char* const kServerSetUp = "a server that cannot be set up stops the service";
+const char* const kServerSetUp = "a server that cannot be set up stops the service, keeping the users' settings";
 const std::vector<OutcomeRow> kDesignedOutcomes = {
     {"QueueUserWorkItem", "stopped", "the start raises the code of a work item it cannot queue"},
     {"CreateThreadpoolWork", "no interface", "the start goes on without its server"},
-    {"DeriveCapabilitySidsFromName", "stopped", kServerSetUp},
-    {"AllocateAndInitializeSid", "stopped", kServerSetUp},
-    {"SetEntriesInAclW", "stopped", kServerSetUp},
-    {"InitializeSecurityDescriptor", "stopped", kServerSetUp},
-    {"SetSecurityDescriptorDacl", "stopped", kServerSetUp},
-    {"RpcServerRegisterIf3", "stopped", kServerSetUp},
-    {"RpcServerInqBindings", "stopped", kServerSetUp},
-    {"RpcEpRegisterW", "stopped", kServerSetUp},
-    {"RpcServerListen", "stopped", kServerSetUp},
+    {"DeriveCapabilitySidsFromName", "stopped", kServerSetUp, true},
+    {"AllocateAndInitializeSid", "stopped", kServerSetUp, true},
+    {"SetEntriesInAclW", "stopped", kServerSetUp, true},
+    {"InitializeSecurityDescriptor", "stopped", kServerSetUp, true},
+    {"SetSecurityDescriptorDacl", "stopped", kServerSetUp, true},
+    {"RpcServerRegisterIf3", "stopped", kServerSetUp, true},
+    {"RpcServerInqBindings", "stopped", kServerSetUp, true},
+    {"RpcEpRegisterW", "stopped", kServerSetUp, true},
+    {"RpcServerListen", "stopped", kServerSetUp, true},
 };
 
 const CallRow* RowOf(const std::string& call) {
@@ -428,10 +431,11 @@ const std::vector<Scenario> kScenarios = {
 
 // ---- what a failure may cost by design -------------------------------------------------------
 
-// A failed companion test reads as "not installed", and a stored setting that cannot be
-// read reads as "not stored"; the decisions then store their fallback records for the user
-// and in force. So a settings value may end up holding the matching field of one of these
-// records, whatever the fault-free run left there.
+// A companion test that could not tell, and one that took a failure for an answer, read as
+// "not installed", and a stored setting that cannot be read reads as "not stored"; the
+// decisions then store their fallback records in force, and for the user only where the
+// answer looked real. So a settings value may end up holding the matching field of one of
+// these records, whatever the fault-free run left there.
 std::wstring Fold(std::wstring_view s) {
     std::wstring out(s);
     for (auto& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
@@ -460,18 +464,31 @@ const std::set<std::pair<std::wstring, std::int32_t>>& DesignedFallbacks() {
 }
 
 // The operations whose failure may, by design, leave a fallback record's field in place of
-// a stored value: the failing call must have been made inside one of them.
+// a stored value: the failing call must have been made inside one of them, and for a user's
+// value be one of the row's calls (none listed: any).
 struct FallbackSourceRow {
     const char* operation;
     const char* why;
+    bool users;                       // a user's values too, not only those in force
+    std::vector<std::string> calls;   // for a user's values
 };
 const char* const kCompanionTest =
-    "any failure in the companion tests reads as not installed; non-UI mode then rewrites the user's settings";
+    "a companion test that could not tell reads as not installed for what goes in force only";
 const std::vector<FallbackSourceRow> kFallbackSources = {
-    {"tavo::DetectUWPInstall", kCompanionTest},
-    {"tavo::DetectSoftwareComponentInstall", kCompanionTest},
-    {"tavo::ReadRegistryDword", "a stored value that cannot be read counts as not stored, which the decisions replace"},
+    {"tavo::CheckUWPInstall", kCompanionTest, false, {}},
+    {"tavo::CheckSoftwareComponentInstall", kCompanionTest, false, {}},
+    {"tavo::CheckSoftwareComponentInstall",
+     "a device list cut short looks like its end, and a node that is gone is not installed", true,
+     {"SetupDiEnumDeviceInfo", "CM_Get_DevNode_Status"}},
+    {"tavo::ReadRegistryDword", "a stored value that cannot be read counts as not stored, which the decisions replace",
+     true, {}},
 };
+
+// A value in a user's subkey, rather than among the values in force.
+bool IsUserPlace(const std::wstring& place) {
+    static const std::wstring users = L"HKEY_LOCAL_MACHINE" + Fold(kInForce.substr(4)) + L"\\";
+    return place.rfind(users, 0) == 0;
+}
 
 // ---- one run -------------------------------------------------------------------------------
 
@@ -686,13 +703,17 @@ constexpr const char* kLostText = "was lost: the fault-free run did not write it
 
 // The stored values: see the rule at the top of this file.
 void JudgeValues(const std::string& where, const Fault& f, const Record& base, const Record& run,
-                 bool stoppedByDesign, Tally& tally) {
-    const Snapshot& want = stoppedByDesign ? base.afterStop : base.after;
-    const std::size_t until = stoppedByDesign ? base.calls.size() + 1 : base.stepCalls;
+                 bool stoppedByDesign, bool keepsUsers, Tally& tally) {
     std::set<std::wstring> places;
-    for (const auto& [p, v] : want) places.insert(p);
+    for (const auto& [p, v] : base.afterStop) places.insert(p);
+    for (const auto& [p, v] : base.after) places.insert(p);
     for (const auto& [p, v] : run.after) places.insert(p);
     for (const auto& place : places) {
+        // A stop by design is compared with the fault-free run's stop, except for the users'
+        // values when that stop keeps them.
+        const bool withStop = stoppedByDesign && !(keepsUsers && IsUserPlace(place));
+        const Snapshot& want = withStop ? base.afterStop : base.after;
+        const std::size_t until = withStop ? base.calls.size() + 1 : base.stepCalls;
         const Content got = At(run.after, place), expected = At(want, place);
         if (Same(got, expected)) continue;
         bool writtenLater = false, known = Same(got, At(run.atFault, place));
@@ -756,7 +777,8 @@ void Judge(const Scenario& s, const Fault& f, const Record& base, const Record& 
         ++tally.other;
         Finding(where, "afterwards " + run.unanswered);
     }
-    JudgeValues(where, f, base, run, designed && run.outcome == std::string("stopped"), tally);
+    JudgeValues(where, f, base, run, designed && run.outcome == std::string("stopped"), designed && designed->keepsUsers,
+                tally);
 
     // The trace: a line the fault-free run did not write, or one it wrote that is missing.
     std::map<std::wstring, int> lines;
@@ -838,8 +860,12 @@ void JudgeDeferred(Tally& tally, bool explain, bool whole) {
             for (const auto& r : kSilent)
                 if (!row && d.call == r.call && OnPath(path, r.operation)) row = &r;
         } else {
+            const bool user = IsUserPlace(d.value);
             for (const auto& r : kFallbackSources)
-                if (!row && OnPath(path, r.operation)) row = &r;
+                if (!row && OnPath(path, r.operation) &&
+                    (!user || (r.users && (r.calls.empty() || std::find(r.calls.begin(), r.calls.end(), d.call) !=
+                                                                 r.calls.end()))))
+                    row = &r;
         }
         if (row) {
             met.insert(row);

@@ -349,7 +349,8 @@ TEST_F(ForcepadControlTest, AnyInvalidStoredFieldPutsTheDefaultsInForceAndStores
 
 // A user's key that could not be read is never rewritten: the record the read left as it
 // was holds the live values (here the values in force, loaded while nobody was logged on),
-// not the user's.
+// not the user's. Nor is it when a companion check could not tell (the companion may be
+// there after all); what goes in force is decided as without the companion.
 TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
     BuildLaptop(false, 1);
     CompanionInstalled();
@@ -357,9 +358,11 @@ TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
         const char* what;
         bool companion;
         const char* failing;
-        int nth;  // the use that reads alice's key
+        int nth;  // the use that fails
         win::DWORD error;
         ForcepadSettings inForce;
+        // Without the dynamic mode, non-UI mode stores the defaults for the user whatever was read.
+        std::int32_t dynamicMode = 1;
     } cases[] = {
         {"UI mode, no user name", true, "WTSQuerySessionInformationW", 1, win::ERROR_FILE_NOT_FOUND,
          kForcepadDefaults},
@@ -369,6 +372,8 @@ TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
          kForcepadDynamicModeDefaults},
         {"non-UI mode, key refused", false, "RegCreateKeyExW", 2, win::ERROR_ACCESS_DENIED,
          kForcepadDynamicModeDefaults},
+        {"package folder not testable", true, "PathFileExistsW", 1, win::ERROR_ACCESS_DENIED, kForcepadDefaults, 0},
+        {"no component list", true, "SetupDiGetClassDevsW", 1, win::ERROR_NOT_ENOUGH_MEMORY, kForcepadDefaults, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -378,6 +383,7 @@ TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
             RemoveCompanionFolder();
         }
         Store(kAlice, kAliceChoice);
+        SupportDynamicModeCommand.store(c.dynamicMode);
         machine.faults.Fail(c.failing, c.error, c.nth);
         // Invalid for a user (click force 3), and nothing stored for the slider.
         ForcepadSettings record{7, 0, -1, 1, 3, 0, 1, 0, 1};
@@ -386,6 +392,7 @@ TEST_F(ForcepadControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
         EXPECT_EQ(Stored(kAlice), kAliceChoice);
         EXPECT_EQ(Stored(kInForce), c.inForce);
         machine.faults.Clear();
+        SupportDynamicModeCommand.store(1);
     }
 }
 

@@ -187,8 +187,11 @@ TEST_F(LifecycleTest, AnRpcWorkItemThatCannotBeCreatedIsLoggedTwiceAndTheService
 }
 
 // The RPC server fails on its pool thread while the start may still be running: the stop
-// it asks for waits for the start's report, so the manager sees RUNNING, then the stop.
+// it asks for waits for the start's report, so the manager sees RUNNING, then the stop. A
+// stop the service makes itself keeps the users' settings (a manager's stop resets them).
 TEST_F(LifecycleTest, AnRpcServerThatCannotBeSetUpStopsTheServiceAfterItsStartIsReported) {
+    AliceWithCompanion();
+    StorePalm(kInForce + L"\\bob", {1, 2, 3, 4, 5});
     auto run = [](std::vector<std::wstring> args) {
         args.insert(args.begin(), L"TavoTouchpadService.exe");
         std::vector<wchar_t*> argv;
@@ -210,8 +213,14 @@ TEST_F(LifecycleTest, AnRpcServerThatCannotBeSetUpStopsTheServiceAfterItsStartIs
     EXPECT_EQ(states, (std::vector<win::DWORD>{win::SERVICE_START_PENDING, win::SERVICE_RUNNING,
                                                win::SERVICE_STOP_PENDING, win::SERVICE_STOPPED}));
     EXPECT_EQ(machine.scm.Reports().back().dwWin32ExitCode, 0u);
-    ExpectInOrder({L"RpcServerStart::hResult=1711 (=0)\r\n", L"Service in OnStop++\r\n", L"Service in OnStop--\r\n"});
+    ExpectInOrder({L"RpcServerStart::hResult=1711 (=0)\r\n", L"Service in OnStop++\r\n",
+                   L"OnStop::Stopped By The Service Itself, Users' Settings Kept\r\n",
+                   L"Exit <== ForcePadControl\r\n", L"Service in OnStop--\r\n"});
     EXPECT_EQ(machine.rpc.BadVectorUses(), 0) << "no binding vector was kept, and none was handed on";
+    EXPECT_EQ(PalmLevel(kAlice), kAlicePalm.level);
+    EXPECT_EQ(PalmLevel(kInForce + L"\\bob"), 1);
+    EXPECT_EQ(machine.registry.Dword(kAlice, kValueHapticFeedbackCheckSlider),
+              static_cast<win::DWORD>(kAliceForcepad.HapticFeedbackCheckSlider));
 }
 
 TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCode) {

@@ -234,6 +234,8 @@ TEST_F(PalmControlTest, FromInForceWithTheKeyUnreadableTheLastLevelPutInForceDec
 
 // A user's key that could not be read is never rewritten: the record the read left as it
 // was holds the live values, not the user's, so nothing about the user's choice is known.
+// Nor is it when a companion check could not tell: the companion may be there after all,
+// and its next run would find the fallback record instead of the user's choice.
 TEST_F(PalmControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
     struct Case {
         const char* what;
@@ -247,6 +249,9 @@ TEST_F(PalmControlTest, AUsersKeyThatCouldNotBeReadKeepsTheUsersChoice) {
         {"non-UI mode, no user name", false, "WTSQuerySessionInformationW", win::ERROR_FILE_NOT_FOUND,
          kDynamicPalmSettings},
         {"non-UI mode, key refused", false, "RegCreateKeyExW", win::ERROR_ACCESS_DENIED, kDynamicPalmSettings},
+        {"package folder not testable", true, "PathFileExistsW", win::ERROR_ACCESS_DENIED, kDynamicPalmSettings},
+        {"no user folder", true, "SHGetFolderPathW", win::ERROR_FILE_NOT_FOUND, kDynamicPalmSettings},
+        {"no component list", true, "SetupDiGetClassDevsW", win::ERROR_NOT_ENOUGH_MEMORY, kDynamicPalmSettings},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
