@@ -1,5 +1,6 @@
 #include "service/sample_service.h"
 
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -8,6 +9,7 @@
 #include "device/driver_cleanup.h"
 #include "device/system_probes.h"
 #include "device/touchpad_info.h"
+#include "log/thread_boundary.h"
 #include "log/trace_log.h"
 #include "monitors/agent_launcher.h"
 #include "monitors/folder_watcher.h"
@@ -41,29 +43,31 @@ struct LifecycleState {
 };
 ProcessWide<LifecycleState> lifecycle;
 
-// The {operation, service object} record a long-running work item carries; the pool
-// thread frees it after the call.
+// The record a long-running work item carries: the operation's name and its body; the
+// pool thread frees it after the call.
 struct WorkContext {
-    ServiceOperation operation;
-    CSampleService* service;
+    const char* operation;
+    std::function<void()> body;
 };
 
 void RunLongRunningWork(void* context) {
     std::unique_ptr<WorkContext> work(static_cast<WorkContext*>(context));
-    work->operation(work->service);
+    AtThreadBoundary(work->operation, work->body);
 }
 
 // The body of rpcWork: serves the interface until the process ends; a server that cannot
 // be set up stops the service, once its start has been reported.
 void RpcWorkCallback(void* context) {
-    auto* service = static_cast<CSampleService*>(context);
-    if (RpcServerStart() == 0) return;
-    service->WaitUntilStartReported();
-    service->Stop();
+    AtThreadBoundary("RpcServerStart", [context] {
+        auto* service = static_cast<CSampleService*>(context);
+        if (RpcServerStart() == 0) return;
+        service->WaitUntilStartReported();
+        service->Stop();
+    });
 }
 
 // One launch of the input agent; launches never overlap.
-void LaunchInputAgentLocked(CSampleService*) {
+void LaunchInputAgentLocked() {
     std::lock_guard<std::mutex> lock(LauncherLock);
     LaunchInputAgent();
 }
@@ -80,8 +84,8 @@ std::mutex& LauncherLock = lifecycle->LauncherLock;
 std::mutex& cleanupLock = lifecycle->cleanupLock;
 std::atomic<std::uint8_t>& BlockRetryLoop = lifecycle->BlockRetryLoop;
 
-void QueueLongRunningWork(ServiceOperation operation, CSampleService* service) {
-    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, service});
+void QueueLongRunningWork(CSampleService*, const char* operation, std::function<void()> body) {
+    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, std::move(body)});
     if (!context) throw Win32Error{win::ERROR_NOT_ENOUGH_MEMORY};
     const win::DWORD error =
         win::Thr().QueueUserWorkItem(&RunLongRunningWork, context.get(), win::WT_EXECUTELONGFUNCTION);
@@ -168,7 +172,7 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 
     ReadTouchpadInfo();
     lastAABB = RegRead_AABB();
-    QueueLongRunningWork(&MonitorAABBChangeThread, this);
+    QueueLongRunningWork(this, "MonitorAABBChangeThread", [this] { MonitorAABBChangeThread(this); });
 
     bool found = false;
     for (int attempt = 0; attempt < kDriverKeySearchTries && !found; ++attempt) {
@@ -208,10 +212,10 @@ void CSampleService::OnStop() {
 
 void CSampleService::OnLogon() {
     TraceLog("Service in OnLogon++");
-    QueueLongRunningWork(&LaunchInputAgentLocked, this);
+    QueueLongRunningWork(this, "LaunchInputAgent", &LaunchInputAgentLocked);
     StopDirectoryWatcher(this, kWatcherStopPolls);
-    QueueLongRunningWork(&DetectDirectoryChangeThread, this);
-    QueueLongRunningWork([](CSampleService*) { ProcessUninstallOldDriverThread(cleanupLock); }, this);
+    QueueLongRunningWork(this, "DetectDirectoryChangeThread", [this] { DetectDirectoryChangeThread(this); });
+    QueueLongRunningWork(this, "ProcessUninstallOldDriverThread", [] { ProcessUninstallOldDriverThread(cleanupLock); });
 
     wchar_t user[kUserNameChars] = {};
     GetCurrectUserName(user);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "platform/wintypes.h"
@@ -49,13 +50,10 @@ public:
     std::atomic<win::HANDLE> ChangeHandle[2]{};
 };
 
-// An operation that runs on a pool thread with the service object.
-using ServiceOperation = void (*)(CSampleService* service);
-
-// Queues operation(service) as a long-running pool work item. Raises Win32Error with the
-// system's code when it cannot be queued; the service's status sequences turn that into a
-// service status.
-void QueueLongRunningWork(ServiceOperation operation, CSampleService* service);
+// Queues body as a long-running pool work item of the service; `operation` names it in the
+// log should it end by an exception. Raises Win32Error with the system's code when it cannot
+// be queued; the service's status sequences turn that into a service status.
+void QueueLongRunningWork(CSampleService* service, const char* operation, std::function<void()> body);
 
 // Rewrites the installed service's description and its mouse-arrival start trigger.
 void SetServiceInfo();

@@ -45,7 +45,7 @@ protected:
     // The watcher alone, queued for the service as a logon queues it.
     void RunWatcher() {
         if (!service) NewService();
-        QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
+        QueueLongRunningWork(service.get(), "DetectDirectoryChangeThread", [s = service.get()] { DetectDirectoryChangeThread(s); });
         machine.threads.RunPending();
     }
 };
@@ -286,8 +286,8 @@ TEST_F(WatcherTest, ALogonWaitsAtMostElevenPollsForTheOldWatcher) {
 TEST_F(WatcherTest, AWatcherEndsAnEarlierOneStillShowingItsStopEvent) {
     AliceWithPackages(machine);
     NewService();
-    QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
-    QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
+    QueueLongRunningWork(service.get(), "DetectDirectoryChangeThread", [s = service.get()] { DetectDirectoryChangeThread(s); });
+    QueueLongRunningWork(service.get(), "DetectDirectoryChangeThread", [s = service.get()] { DetectDirectoryChangeThread(s); });
     machine.threads.RunPending();
     EXPECT_EQ(Count(kStopped), 1);
     EXPECT_EQ(Count(kEnd), 1);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
+#include <string_view>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "laptops/laptops.h"
 #include "native/service_fixture.h"
+#include "rpc/procedures.h"
 #include "rpc/rpc_server.h"
 #include "service/entry.h"
 #include "service/sample_service.h"
@@ -216,9 +219,10 @@ TEST_F(LifecycleTest, AnRpcServerThatCannotBeSetUpStopsTheServiceAfterItsStartIs
 
 TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCode) {
     NewService();
-    static CSampleService* ranWith;
-    static int runs;
-    const ServiceOperation op = [](CSampleService* s) {
+    CSampleService* ranWith = nullptr;
+    int runs = 0;
+    CSampleService* const s = service.get();
+    const auto op = [&ranWith, &runs, s] {
         ranWith = s;
         ++runs;
     };
@@ -233,7 +237,7 @@ TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCod
         if (c.fault) machine.faults.Fail("QueueUserWorkItem", c.fault);
         win::DWORD raised = 0;
         try {
-            QueueLongRunningWork(op, service.get());
+            QueueLongRunningWork(service.get(), "a test item", op);
         } catch (const Win32Error& e) {
             raised = e.code;
         }
@@ -351,6 +355,112 @@ TEST_F(LifecycleTest, TheServiceObjectEndsItsMonitorsBeforeItGoes) {
         EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
     WithdrawRpcInterface();  // a shutdown leaves the interface to the process's end
 }
+
+// An exception that reaches the edge of one of the service's threads (an allocation that
+// fails, say) is logged with the operation it ended; the process goes on, nothing stays
+// open, and the service still answers. Each row throws from the first seam call of that
+// thread after it is armed: right before the trigger, or during the pause named.
+struct ThrowingBoundary {
+    const char* name;
+    const char* call;
+    win::DWORD armAtPause;  // 0: armed before the trigger
+    void (*trigger)(ServiceTest& t);
+    const wchar_t* line;
+};
+
+class ThreadBoundaryTest : public LifecycleTest, public testing::WithParamInterface<ThrowingBoundary> {
+public:
+    void Arm(const char* call) {
+        machine.faults.SetHook([call, armed = std::make_shared<bool>(true)](std::string_view c, int) -> win::DWORD {
+            if (*armed && c == call) {
+                *armed = false;
+                throw std::bad_alloc();
+            }
+            return 0;
+        });
+    }
+    void Trigger(win::DWORD control, win::DWORD eventType) { Control(control, eventType); }
+    void SetNamed(const wchar_t* name) {
+        win::HANDLE event{};
+        ASSERT_EQ(win::Sync().OpenEventW(win::EVENT_MODIFY_STATE, name, &event), win::ERROR_SUCCESS);
+        win::Sync().SetEvent(event);
+        win::Sync().CloseHandle(event);
+        machine.threads.RunPending();
+    }
+    sim::Machine& Machine() { return machine; }
+    CSampleService& Service() { return *service; }
+};
+
+TEST_P(ThreadBoundaryTest, AnExceptionIsLoggedWithItsOperationAndTheServiceGoesOn) {
+    const ThrowingBoundary& c = GetParam();
+    AliceWithCompanion();
+    machine.registry.SetString(kInForce, L"Version", L"2.0.0.5");
+    NewService();
+    if (c.trigger != nullptr) {
+        Start();
+        Mark();
+    }
+    if (c.armAtPause == 0) {
+        Arm(c.call);
+    } else {
+        machine.system.DuringSleep([&](win::DWORD ms) {
+            if (ms == c.armAtPause) Arm(c.call);
+        });
+    }
+    if (c.trigger != nullptr) {
+        c.trigger(*this);
+    } else {
+        Start();
+    }
+    machine.system.DuringSleep(nullptr);
+    machine.faults.SetHook(nullptr);
+
+    EXPECT_EQ(Count(c.line), 1);
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    Mark();
+    Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND);
+    EXPECT_TRUE(Has(L"Service in OnResume--\r\n")) << "the service still answers";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, ThreadBoundaryTest,
+    testing::Values(
+        ThrowingBoundary{"RpcWorkItem", "RpcServerUseProtseqEpW", 0, nullptr,
+                         L"RpcServerStart:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"ToggleFlagMonitor", "RegNotifyChangeKeyValue", 0,
+                         [](ServiceTest& t) {
+                             auto& b = static_cast<ThreadBoundaryTest&>(t);
+                             b.Machine().registry.SetDword(kInForce, kValueAABB, 1);
+                             b.Machine().threads.RunPending();
+                         },
+                         L"MonitorAABBChangeThread:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"FolderWatcher", "FindNextChangeNotification", 0,
+                         [](ServiceTest& t) {
+                             auto& b = static_cast<ThreadBoundaryTest&>(t);
+                             b.Machine().files.AddFolder(L"C:\\Users\\alice\\AppData\\Local\\Packages\\Other.App_1");
+                             b.Machine().threads.RunPending();
+                         },
+                         L"DetectDirectoryChangeThread:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"Launch", "CreateToolhelp32Snapshot", 0,
+                         [](ServiceTest& t) {
+                             static_cast<ThreadBoundaryTest&>(t).Trigger(win::SERVICE_CONTROL_SESSIONCHANGE,
+                                                                         win::WTS_SESSION_LOGON);
+                         },
+                         L"LaunchInputAgent:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"PointingStickThread", "RegOpenKeyExW", 0,
+                         [](ServiceTest& t) {
+                             static_cast<ThreadBoundaryTest&>(t).SetNamed(L"Global\\VQSMessage_PST_ON");
+                         },
+                         L"MonitorPSTUIChangePSTDeviceStautsFunc:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"RpcCall", "RegOpenKeyExW", 0,
+                         [](ServiceTest&) {
+                             MeteringContext* context = OpenRpcEndpoint();
+                             const PalmSettings palm{2, 10, 10, 20, 20};
+                             ProcessSetTouchpadSettings(context, &palm);
+                             CloseRpcEndpoint(&context);
+                         },
+                         L"ProcessSetTouchpadSettings:: ended by an exception: std::bad_alloc\r\n"}),
+    [](const testing::TestParamInfo<ThrowingBoundary>& info) { return std::string(info.param.name); });
 
 // Each occasion runs the decision pair with its own two flags. alice's stored palm level is
 // 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored
