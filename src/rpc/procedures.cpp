@@ -1,9 +1,11 @@
 #include "rpc/procedures.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <string>
 
+#include "common/process_state.h"
 #include "device/feature_report.h"
 #include "device/hid_device.h"
 #include "device/touchpad_info.h"
@@ -159,13 +161,44 @@ void RpcContextRundown(MeteringContext* context) {
 }  // namespace served
 
 namespace {
+
+struct CallsState {
+    std::mutex lock;
+    bool closed = false;
+    int inProgress = 0;
+};
+ProcessWide<CallsState> calls;
+
 // Each procedure runs on one of the run time's call threads, whose C stub an exception must
-// not reach.
+// not reach. Releasing a client's context is all that is left to do once the calls are closed.
 template <typename Body>
-void Serve(const char* procedure, Body&& body) {
+void Serve(const char* procedure, Body&& body, bool releasesOnly = false) {
+    {
+        std::lock_guard<std::mutex> lock(calls->lock);
+        if (calls->closed && !releasesOnly) return;
+        ++calls->inProgress;
+    }
     AtThreadBoundary(procedure, body);
+    std::lock_guard<std::mutex> lock(calls->lock);
+    --calls->inProgress;
 }
+
 }  // namespace
+
+void OpenRpcCalls() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    calls->closed = false;
+}
+
+void CloseRpcCalls() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    calls->closed = true;
+}
+
+int RpcCallsInProgress() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    return calls->inProgress;
+}
 
 MeteringContext* OpenRpcEndpoint() {
     MeteringContext* context = nullptr;
@@ -173,7 +206,7 @@ MeteringContext* OpenRpcEndpoint() {
     return context;
 }
 void CloseRpcEndpoint(MeteringContext** context) {
-    Serve("CloseRpcEndpoint", [&] { served::CloseRpcEndpoint(context); });
+    Serve("CloseRpcEndpoint", [&] { served::CloseRpcEndpoint(context); }, true);
 }
 void StartMetering(MeteringContext* context, std::int64_t first, std::int64_t second) {
     Serve("StartMetering", [&] { served::StartMetering(context, first, second); });
@@ -209,7 +242,7 @@ void ProcessGetForcepadSettings(MeteringContext* context, ForcepadSettings* sett
     Serve("ProcessGetForcepadSettings", [&] { served::ProcessGetForcepadSettings(context, settings); });
 }
 void RpcContextRundown(MeteringContext* context) {
-    Serve("RpcContextRundown", [&] { served::RpcContextRundown(context); });
+    Serve("RpcContextRundown", [&] { served::RpcContextRundown(context); }, true);
 }
 
 }  // namespace tavo

@@ -22,6 +22,7 @@
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/threads.h"
+#include "rpc/procedures.h"
 #include "rpc/rpc_server.h"
 #include "service/win32_error.h"
 #include "settings/api_events.h"
@@ -36,40 +37,57 @@ namespace tavo {
 
 namespace {
 
+// The work of the live service object, for the RPC work item: its context outlives the
+// object (the item is never closed), so it finds the object here, if it still lives.
 struct LifecycleState {
-    std::mutex LauncherLock;
-    std::mutex cleanupLock;
-    std::atomic<std::uint8_t> BlockRetryLoop{0};
+    std::mutex lock;
+    std::shared_ptr<ServiceWork> live;
 };
 ProcessWide<LifecycleState> lifecycle;
 
-// The record a long-running work item carries: the operation's name and its body; the
-// pool thread frees it after the call.
+// The record a long-running work item carries: the operation's name, the work it belongs to
+// and its body; the pool thread frees it after the call.
 struct WorkContext {
     const char* operation;
+    std::shared_ptr<ServiceWork> work;
     std::function<void()> body;
 };
 
 void RunLongRunningWork(void* context) {
-    std::unique_ptr<WorkContext> work(static_cast<WorkContext*>(context));
-    AtThreadBoundary(work->operation, work->body);
+    std::unique_ptr<WorkContext> item(static_cast<WorkContext*>(context));
+    if (item->work->Enter() == nullptr) return;  // the object is gone: nothing of it may be touched
+    AtThreadBoundary(item->operation, item->body);
+    item->work->Leave();
+}
+
+// Runs act(service) while the object that is context lives, counted as its work; false
+// when it is gone.
+template <typename Act>
+bool WithLiveService(void* context, Act act) {
+    std::shared_ptr<ServiceWork> work;
+    {
+        std::lock_guard<std::mutex> lock(lifecycle->lock);
+        work = lifecycle->live;
+    }
+    CSampleService* service = work ? work->Enter() : nullptr;
+    if (service == nullptr) return false;
+    if (service == context) act(service);
+    work->Leave();
+    return service == context;
 }
 
 // The body of rpcWork: serves the interface until the process ends; a server that cannot
-// be set up stops the service, once its start has been reported.
+// be set up stops the service, once its start has been reported. Nothing is served for an
+// object that went before the item started.
 void RpcWorkCallback(void* context) {
     AtThreadBoundary("RpcServerStart", [context] {
-        auto* service = static_cast<CSampleService*>(context);
+        if (!WithLiveService(context, [](CSampleService*) {})) return;
         if (RpcServerStart() == 0) return;
-        service->WaitUntilStartReported();
-        service->Stop();
+        WithLiveService(context, [](CSampleService* service) {
+            service->WaitUntilStartReported();
+            service->Stop();
+        });
     });
-}
-
-// One launch of the input agent; launches never overlap.
-void LaunchInputAgentLocked() {
-    std::lock_guard<std::mutex> lock(LauncherLock);
-    LaunchInputAgent();
 }
 
 // The decision pair every occasion ends in, on the live records.
@@ -80,12 +98,29 @@ void ApplySettings(int sessionEnding, int fromInForce) {
 
 }  // namespace
 
-std::mutex& LauncherLock = lifecycle->LauncherLock;
-std::mutex& cleanupLock = lifecycle->cleanupLock;
-std::atomic<std::uint8_t>& BlockRetryLoop = lifecycle->BlockRetryLoop;
+CSampleService* ServiceWork::Enter() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (service_ != nullptr) ++running_;
+    return service_;
+}
 
-void QueueLongRunningWork(CSampleService*, const char* operation, std::function<void()> body) {
-    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, std::move(body)});
+void ServiceWork::Leave() {
+    std::lock_guard<std::mutex> lock(lock_);
+    --running_;
+}
+
+void ServiceWork::Close() {
+    std::lock_guard<std::mutex> lock(lock_);
+    service_ = nullptr;
+}
+
+int ServiceWork::Running() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return running_;
+}
+
+void QueueLongRunningWork(CSampleService* service, const char* operation, std::function<void()> body) {
+    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, service->work, std::move(body)});
     if (!context) throw Win32Error{win::ERROR_NOT_ENOUGH_MEMORY};
     const win::DWORD error =
         win::Thr().QueueUserWorkItem(&RunLongRunningWork, context.get(), win::WT_EXECUTELONGFUNCTION);
@@ -135,16 +170,37 @@ bool DetectUserLogon() {
     return loggedOn;
 }
 
-CSampleService::CSampleService() { SetServiceInfo(); }
+CSampleService::CSampleService()
+    : work(std::make_shared<ServiceWork>(this)),
+      lastAABB(work->lastAABB),
+      toggleFlagRuns(work->toggleFlag),
+      watcherRuns(work->watcher) {
+    SetServiceInfo();
+    OpenRpcCalls();
+    std::lock_guard<std::mutex> lock(lifecycle->lock);
+    lifecycle->live = work;
+}
 
-// The threads use this object, its slots and the trace through it: they are ended before it
-// goes, or a thread woken by the stop would log through a destroyed object. The watcher
-// may be in a 2-second pause between its start-up attempts.
+// What runs on other threads uses this object, its work and the trace through it: nothing
+// queued starts once the object goes, the monitors are told to end, and what still runs is
+// waited for (bounded: an end that hangs must not keep the process). RPC calls alike.
 CSampleService::~CSampleService() {
     EndPSTMonitor();
     EndAPIStatusEvents();
-    StopToggleFlagMonitor(this, kTeardownMonitorPolls);
-    StopDirectoryWatcher(this, kTeardownWatcherPolls);
+    {
+        std::lock_guard<std::mutex> lock(lifecycle->lock);
+        if (lifecycle->live == work) lifecycle->live.reset();
+    }
+    work->Close();
+    CloseRpcCalls();
+    toggleFlagRuns.StopAndPoll(0);
+    StopDirectoryWatcher(watcherRuns, 0);
+    int polls = 0;
+    for (; polls < kTeardownPolls && (work->Running() > 0 || RpcCallsInProgress() > 0); ++polls)
+        win::Sys().Sleep(kStopPollMs);
+    if (polls == kTeardownPolls)
+        TraceLog("~CSampleService:: %d work items and %d RPC calls still run after %d ms; left to end alone\n",
+                 work->Running(), RpcCallsInProgress(), kTeardownPolls * static_cast<int>(kStopPollMs));
 }
 
 void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
@@ -172,7 +228,9 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 
     ReadTouchpadInfo();
     lastAABB = RegRead_AABB();
-    QueueLongRunningWork(this, "MonitorAABBChangeThread", [this] { MonitorAABBChangeThread(this); });
+    QueueLongRunningWork(this, "MonitorAABBChangeThread", [w = this->work.get(), ticket = toggleFlagRuns.Issue()] {
+        MonitorAABBChangeThread(w->toggleFlag, ticket, w->lastAABB);
+    });
 
     bool found = false;
     for (int attempt = 0; attempt < kDriverKeySearchTries && !found; ++attempt) {
@@ -202,8 +260,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 void CSampleService::OnStop() {
     TraceLog("Service in OnStop++");
     WithdrawRpcInterface();
-    StopToggleFlagMonitor(this, 0);
-    StopDirectoryWatcher(this, 0);
+    toggleFlagRuns.StopAndPoll(0);
+    StopDirectoryWatcher(watcherRuns, 0);
     ClearAllPalmSettings(palmDefaults.Load());
     ClearAllForcepadSettings(kForcepadDefaults);
     ApplySettings(1, 0);
@@ -212,10 +270,14 @@ void CSampleService::OnStop() {
 
 void CSampleService::OnLogon() {
     TraceLog("Service in OnLogon++");
-    QueueLongRunningWork(this, "LaunchInputAgent", &LaunchInputAgentLocked);
-    StopDirectoryWatcher(this, kWatcherStopPolls);
-    QueueLongRunningWork(this, "DetectDirectoryChangeThread", [this] { DetectDirectoryChangeThread(this); });
-    QueueLongRunningWork(this, "ProcessUninstallOldDriverThread", [] { ProcessUninstallOldDriverThread(cleanupLock); });
+    QueueLongRunningWork(this, "LaunchInputAgent", [w = this->work.get()] {
+        std::lock_guard<std::mutex> lock(w->LauncherLock);
+        LaunchInputAgent();
+    });
+    StopDirectoryWatcher(watcherRuns, kWatcherStopPolls);
+    QueueDirectoryWatcher();
+    QueueLongRunningWork(this, "ProcessUninstallOldDriverThread",
+                         [w = this->work.get()] { ProcessUninstallOldDriverThread(w->cleanupLock); });
 
     wchar_t user[kUserNameChars] = {};
     GetCurrectUserName(user);
@@ -227,6 +289,12 @@ void CSampleService::OnLogon() {
 
     ApplySettings(0, 0);
     TraceLog("Service in OnLogon--");
+}
+
+void CSampleService::QueueDirectoryWatcher() {
+    QueueLongRunningWork(this, "DetectDirectoryChangeThread", [w = this->work.get(), ticket = watcherRuns.Issue()] {
+        DetectDirectoryChangeThread(w->watcher, ticket);
+    });
 }
 
 void CSampleService::OnLogoff() {
