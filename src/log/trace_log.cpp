@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "common/process_state.h"
 #include "platform/etw.h"
@@ -18,6 +19,7 @@ namespace {
 
 struct LogState {
     std::atomic<TraceSink*> traceTarget{nullptr};
+    std::atomic<int> writing{0};  // messages on their way to traceTarget
     std::atomic<win::TRACEHANDLE> traceSessionHandle{0};
     // Owned by the service; allocated by EnableTracelog and released by DisableTracelog.
     std::unique_ptr<win::BYTE[]> traceProperties;
@@ -103,14 +105,24 @@ void FormatTraceRecord(wchar_t* out, const char* format, va_list args) {
 }
 
 void TraceLog(const char* format, ...) {
-    TraceSink* target = traceTarget.load(std::memory_order_acquire);
-    if (target == nullptr) return;
-    wchar_t wide[kTraceWideChars];
-    va_list args;
-    va_start(args, format);
-    FormatTraceRecord(wide, format, args);
-    va_end(args);
-    target->WriteTraceString(wide, win::TRACE_LEVEL_INFORMATION);
+    // Counted in before the sink is read, so that RemoveTraceTarget sees this message.
+    logState->writing.fetch_add(1);
+    TraceSink* target = traceTarget.load();
+    if (target != nullptr) {
+        wchar_t wide[kTraceWideChars];
+        va_list args;
+        va_start(args, format);
+        FormatTraceRecord(wide, format, args);
+        va_end(args);
+        target->WriteTraceString(wide, win::TRACE_LEVEL_INFORMATION);
+    }
+    logState->writing.fetch_sub(1, std::memory_order_release);
+}
+
+void RemoveTraceTarget(TraceSink* sink) {
+    TraceSink* expected = sink;
+    traceTarget.compare_exchange_strong(expected, nullptr);
+    while (logState->writing.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
 void EnableTracelog() {

@@ -33,6 +33,9 @@ inline constexpr std::size_t kTraceWideChars = 512;
 
 // Where messages go; set by the service object's constructor, cleared by its destructor.
 extern std::atomic<TraceSink*>& traceTarget;
+// Clears traceTarget if it is sink, then returns once no message is being written to it: a
+// sink may go away after this, whatever other threads still log.
+void RemoveTraceTarget(TraceSink* sink);
 
 // printf-style (Windows conventions, see trace_format.h); level 4; never fails.
 void TraceLog(const char* format, ...);

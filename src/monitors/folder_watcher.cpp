@@ -1,20 +1,26 @@
 #include "monitors/folder_watcher.h"
 
+#include <memory>
 #include <string>
 
+#include "common/process_state.h"
+
 #include "log/trace_log.h"
-#include "monitors/handle_slot.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/sync.h"
 #include "platform/system.h"
-#include "service/sample_service.h"
 #include "settings/driver_defaults.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
 
 namespace tavo {
 namespace {
+
+struct WatcherState {
+    std::atomic<std::uint8_t> BlockRetryLoop{0};
+};
+ProcessWide<WatcherState> watcherState;
 
 enum : win::DWORD { kStop = 0, kChange = 1 };
 
@@ -33,7 +39,7 @@ bool PackagesFolder(std::wstring* folder, win::DWORD* error) {
 }
 
 // The watch itself, from the folder on; returns when the watcher is to end.
-void Watch(win::HANDLE stop, win::UniqueChangeNotification& change, SlotEntry& changeShown) {
+void Watch(const MonitorRuns::Run& run, win::HANDLE stop, win::UniqueChangeNotification& change) {
     std::wstring folder;
     win::DWORD error = win::ERROR_SUCCESS;
     if (!PackagesFolder(&folder, &error)) {
@@ -44,15 +50,13 @@ void Watch(win::HANDLE stop, win::UniqueChangeNotification& change, SlotEntry& c
     TraceLog("DetectDirectoryChangeThread::GetUserUWPInstallDirectory = %ws\r\n", folder.c_str());
 
     for (int attempt = 1;; ++attempt) {
-        if (BlockRetryLoop.load() == 1) {
+        if (BlockRetryLoop.load() == 1 || !run.Current()) {
             TraceLog("DetectDirectoryChangeThread::BlockRetryLoop is true, Exit Thread\r\n");
             return;
         }
         if (win::Fs().FindFirstChangeNotificationW(folder.c_str(), true, win::FILE_NOTIFY_CHANGE_DIR_NAME,
-                                                   change.put()) == win::ERROR_SUCCESS) {
-            changeShown.Show(change.get());
+                                                   change.put()) == win::ERROR_SUCCESS)
             break;
-        }
         TraceLog("DetectDirectoryChangeThread::ChangeHandle[1] is invalid or NULL, Retry\r\n");
         win::Sys().Sleep(kWatchRetryPauseMs);
         if (attempt == kWatchAttempts) {
@@ -91,36 +95,31 @@ void Watch(win::HANDLE stop, win::UniqueChangeNotification& change, SlotEntry& c
 
 }  // namespace
 
-void DetectDirectoryChangeThread(CSampleService* service) {
-    TraceLog("DetectDirectoryChangeThread++");
-    BlockRetryLoop = 0;
-    {
-        // Owners first: the slots are cleared before the handles they show are closed.
-        win::UniqueEvent stop;
-        win::UniqueChangeNotification change;
-        SlotEntry stopShown(service->ChangeHandle[kStop]);
-        SlotEntry changeShown(service->ChangeHandle[kChange]);
-        // A stop event that cannot be made fails the first wait, which ends the watcher.
-        win::Sync().CreateEventW(nullptr, true, false, nullptr, stop.put(), nullptr);
-        // A watcher still showing its stop event was started before this one and missed
-        // the logon's stop (it had not shown the event yet): end it, or two would run.
-        if (const win::HANDLE earlier = stopShown.Show(stop.get()); earlier != win::HANDLE{})
-            win::Sync().SetEvent(earlier);
-        Watch(stop.get(), change, changeShown);
-        // Logged before the slots clear: once they have, a stopper may let the service go.
-        TraceLog("DetectDirectoryChangeThread--");
-    }
-}
+std::atomic<std::uint8_t>& BlockRetryLoop = watcherState->BlockRetryLoop;
 
-void StopDirectoryWatcher(CSampleService* service, int polls) {
-    const win::HANDLE stop = service->ChangeHandle[kStop].load();
-    if (stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-    BlockRetryLoop = 1;
-    if (stop == win::HANDLE{}) return;
-    for (int poll = 0; poll < polls; ++poll) {
-        win::Sys().Sleep(kWatcherStopPollMs);
-        if (service->ChangeHandle[kStop].load() == win::HANDLE{}) return;
+void DetectDirectoryChangeThread(MonitorRuns& runs, MonitorRuns::Ticket ticket) {
+    TraceLog("DetectDirectoryChangeThread++");
+    MonitorRuns::Run run(runs, ticket);
+    // A watcher stopped before it began leaves the stop flag as the stop set it.
+    if (run.Current()) BlockRetryLoop = 0;
+    {
+        win::UniqueChangeNotification change;
+        // A stop event that cannot be made fails the first wait, which ends the watcher.
+        auto stop = std::make_shared<win::UniqueEvent>();
+        win::Sync().CreateEventW(nullptr, true, false, nullptr, stop->put(), nullptr);
+        // A watcher begun before this one that still shows its stop event missed the stop
+        // meant for it (it had not shown the event yet): showing this one ends it.
+        // A stop that came since is seen at the first attempt.
+        (void)run.Show(stop);
+        Watch(run, stop->get(), change);
+        run.Withdraw();
     }
+    TraceLog("DetectDirectoryChangeThread--");
+}  // the run ends here, the watcher's last touch of what it was started with
+
+void StopDirectoryWatcher(MonitorRuns& runs, int polls) {
+    BlockRetryLoop = 1;
+    runs.StopAndPoll(polls);
 }
 
 }  // namespace tavo

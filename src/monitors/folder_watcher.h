@@ -2,12 +2,14 @@
 // installed or removed for the console user.
 #pragma once
 
-#include "monitors/toggle_flag.h"
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "monitors/monitor_runs.h"
 #include "platform/wintypes.h"
 
 namespace tavo {
-
-class CSampleService;
 
 // Folder-watch attempts at start, and the pause after each that fails.
 inline constexpr int kWatchAttempts = 10;
@@ -18,13 +20,17 @@ inline constexpr std::size_t kPackagesPathChars = 256;
 inline constexpr int kWatcherStopPolls = 11;
 inline constexpr win::DWORD kWatcherStopPollMs = kStopPollMs;
 
-// Watches the console user's "Packages" folder until stopped: the service's ChangeHandle
-// slots show its stop event (0) and change notification (1) while it runs; BlockRetryLoop
-// ends its start-up attempts.
-void DetectDirectoryChangeThread(CSampleService* service);
+// The watcher's stop flag: set by those who stop it, cleared by a watcher as it starts; a
+// watcher that finds it set during its start-up attempts ends.
+extern std::atomic<std::uint8_t>& BlockRetryLoop;
 
-// Sets the running watcher's stop event and BlockRetryLoop; then polls, at most `polls`
-// times, until the watcher has let go of the service object.
-void StopDirectoryWatcher(CSampleService* service, int polls);
+// Watches the console user's "Packages" folder until stopped: its stop event is shown in
+// runs while it runs; BlockRetryLoop, or a stop after its ticket, ends its start-up attempts
+// (a watcher stopped before it began ends at its first).
+void DetectDirectoryChangeThread(MonitorRuns& runs, MonitorRuns::Ticket ticket);
+
+// Sets BlockRetryLoop, then runs.StopAndPoll(polls): the watcher's stop event is set and
+// the stopper polls until the watcher has ended.
+void StopDirectoryWatcher(MonitorRuns& runs, int polls);
 
 }  // namespace tavo

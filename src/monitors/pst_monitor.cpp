@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/process_state.h"
+#include "log/thread_boundary.h"
 #include "log/trace_log.h"
 #include "platform/sync.h"
 #include "platform/threads.h"
@@ -21,7 +22,9 @@ struct PSTMonitorState {
 };
 ProcessWide<PSTMonitorState> pstMonitor;
 
-void RunMonitor(void*) { (void)MonitorPSTUIChangePSTDeviceStautsFunc(nullptr); }
+void RunMonitor(void*) {
+    AtThreadBoundary("MonitorPSTUIChangePSTDeviceStautsFunc", [] { (void)MonitorPSTUIChangePSTDeviceStautsFunc(nullptr); });
+}
 
 // The UI's own event when it made one (its access is then left as the UI set it); else ours,
 // opened to every user so that the UI may set it.

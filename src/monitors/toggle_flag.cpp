@@ -1,13 +1,13 @@
 #include "monitors/toggle_flag.h"
 
+#include <memory>
+
 #include "common/registry_paths.h"
 #include "log/trace_log.h"
-#include "monitors/handle_slot.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/system.h"
-#include "service/sample_service.h"
 #include "settings/forcepad_control.h"
 #include "settings/palm_control.h"
 #include "settings/settings_records.h"
@@ -40,34 +40,36 @@ namespace {
 
 enum : win::DWORD { kStop = 0, kChange = 1 };
 
-// The monitor's two events, owned here and shown in the service's slots.
+// The monitor's two events: the stop event shared with those who end it, the change event
+// its own.
 class MonitorEvents {
 public:
-    explicit MonitorEvents(CSampleService* service)
-        : shown_{SlotEntry(service->aabbEvents[kStop]), SlotEntry(service->aabbEvents[kChange])} {}
+    explicit MonitorEvents(MonitorRuns::Run& run) : run_(run) {}
     ~MonitorEvents() { Close(); }
 
     // Manual reset, not signalled, unnamed; true when both exist.
     bool Create() {
-        for (win::DWORD i : {kStop, kChange}) {
-            win::Sync().CreateEventW(nullptr, true, false, nullptr, events_[i].put(), nullptr);
-            shown_[i].Show(events_[i].get());
-        }
-        return events_[kStop] && events_[kChange];
+        stop_ = std::make_shared<win::UniqueEvent>();
+        win::Sync().CreateEventW(nullptr, true, false, nullptr, stop_->put(), nullptr);
+        win::Sync().CreateEventW(nullptr, true, false, nullptr, change_.put(), nullptr);
+        // A stop that came meanwhile ends the monitor as a failed recreation would.
+        const bool shown = run_.Show(stop_);
+        return shown && *stop_ && change_;
     }
     void Close() {
-        // The slots before the handles, so nobody signals a closed one; the stop slot last,
-        // since those who end the monitor wait for it.
-        shown_[kChange].Clear();
-        shown_[kStop].Clear();
-        events_[kChange].reset();
-        events_[kStop].reset();
+        run_.Withdraw();
+        change_.reset();
+        stop_.reset();
     }
-    win::HANDLE operator[](win::DWORD i) const { return events_[i].get(); }
+    win::HANDLE operator[](win::DWORD i) const {
+        if (i == kStop) return stop_ ? stop_->get() : win::HANDLE{};
+        return change_.get();
+    }
 
 private:
-    win::UniqueEvent events_[2];
-    SlotEntry shown_[2];
+    MonitorRuns::Run& run_;
+    MonitorRuns::StopEvent stop_;
+    win::UniqueEvent change_;
 };
 
 win::LSTATUS OpenForNotify(win::UniqueHKey& key) {
@@ -76,8 +78,10 @@ win::LSTATUS OpenForNotify(win::UniqueHKey& key) {
 
 }  // namespace
 
-void MonitorAABBChangeThread(CSampleService* service) {
-    MonitorEvents events(service);
+void MonitorAABBChangeThread(MonitorRuns& runs, MonitorRuns::Ticket ticket, std::atomic<std::int32_t>& lastAABB) {
+    MonitorRuns::Run run(runs, ticket);
+    if (!run.Current()) return;  // stopped before it began
+    MonitorEvents events(run);
     // Without both events there is nothing to wait on: end, as after a failed recreation.
     if (!events.Create()) return;
     win::UniqueHKey key;
@@ -91,6 +95,8 @@ void MonitorAABBChangeThread(CSampleService* service) {
         if (status != static_cast<win::LSTATUS>(win::ERROR_SUCCESS)) {
             TraceLog("AABB::Cannot Monitor REG Change, Error (%08X)\r\n", static_cast<unsigned>(status));
             win::Sys().Sleep(kMonitorRetryPauseMs);
+            // The request does not wait on the stop event: look for a stop between requests.
+            if (!run.Current()) break;
             key.reset();
             (void)OpenForNotify(key);  // a key that does not open fails the next request, and is retried
             continue;
@@ -103,10 +109,10 @@ void MonitorAABBChangeThread(CSampleService* service) {
             win::Sync().ResetEvent(handles[result]);
             if (result == win::WAIT_OBJECT_0 + kStop) break;
             const std::int32_t aabb = RegRead_AABB();
-            if (aabb == service->lastAABB.load()) continue;
+            if (aabb == lastAABB.load()) continue;
             PalmControl(livePalmSettings, 0, 0);
             ForcePadControl(liveForcepadSettings, 0, 0);
-            service->lastAABB = aabb;
+            lastAABB = aabb;
             continue;
         }
         // A failed wait (or one that names no event): fresh events, and a pause, so a wait
@@ -115,12 +121,6 @@ void MonitorAABBChangeThread(CSampleService* service) {
         if (!events.Create()) break;
         win::Sys().Sleep(kMonitorRetryPauseMs);
     }
-}  // the slots clear here, the monitor's last touch of the service object
-
-void StopToggleFlagMonitor(CSampleService* service, int polls) {
-    if (const win::HANDLE stop = service->aabbEvents[kStop].load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-    for (int poll = 0; poll < polls && service->aabbEvents[kStop].load() != win::HANDLE{}; ++poll)
-        win::Sys().Sleep(kStopPollMs);
-}
+}  // the run ends here, the monitor's last touch of what it was started with
 
 }  // namespace tavo

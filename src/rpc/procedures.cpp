@@ -1,12 +1,15 @@
 #include "rpc/procedures.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <string>
 
+#include "common/process_state.h"
 #include "device/feature_report.h"
 #include "device/hid_device.h"
 #include "device/touchpad_info.h"
+#include "log/thread_boundary.h"
 #include "log/trace_log.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -29,6 +32,9 @@ bool CompanionPresent() {
 }
 
 }  // namespace
+
+// The procedures themselves; the entry points below put each on its call thread.
+namespace served {
 
 MeteringContext* OpenRpcEndpoint() {
     Say(L"opening rpc endpoint");
@@ -98,7 +104,7 @@ void ProcessSetTouchpadSettings(MeteringContext*, const PalmSettings* settings) 
     TraceLog("Service::ProcessSetTouchpadSettings--\n");
 }
 
-void ProcessGetTouchpadStatus(MeteringContext*, std::uint8_t* status) { ProcessGetTouchpadStatus(status); }
+void ProcessGetTouchpadStatus(MeteringContext*, std::uint8_t* status) { tavo::ProcessGetTouchpadStatus(status); }
 
 void ProcessExecuteMouseProperties(MeteringContext*) { TraceLog("Service::ProcessExecuteMouseProperties\n"); }
 
@@ -148,8 +154,95 @@ void ProcessGetForcepadSettings(MeteringContext*, ForcepadSettings* settings) {
 
 void RpcContextRundown(MeteringContext* context) {
     Say(L"client died");
-    StopMetering(context);
-    CloseRpcEndpoint(&context);
+    served::StopMetering(context);
+    served::CloseRpcEndpoint(&context);
+}
+
+}  // namespace served
+
+namespace {
+
+struct CallsState {
+    std::mutex lock;
+    bool closed = false;
+    int inProgress = 0;
+};
+ProcessWide<CallsState> calls;
+
+// Each procedure runs on one of the run time's call threads, whose C stub an exception must
+// not reach. Releasing a client's context is all that is left to do once the calls are closed.
+template <typename Body>
+void Serve(const char* procedure, Body&& body, bool releasesOnly = false) {
+    {
+        std::lock_guard<std::mutex> lock(calls->lock);
+        if (calls->closed && !releasesOnly) return;
+        ++calls->inProgress;
+    }
+    AtThreadBoundary(procedure, body);
+    std::lock_guard<std::mutex> lock(calls->lock);
+    --calls->inProgress;
+}
+
+}  // namespace
+
+void OpenRpcCalls() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    calls->closed = false;
+}
+
+void CloseRpcCalls() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    calls->closed = true;
+}
+
+int RpcCallsInProgress() {
+    std::lock_guard<std::mutex> lock(calls->lock);
+    return calls->inProgress;
+}
+
+MeteringContext* OpenRpcEndpoint() {
+    MeteringContext* context = nullptr;
+    Serve("OpenRpcEndpoint", [&] { context = served::OpenRpcEndpoint(); });
+    return context;
+}
+void CloseRpcEndpoint(MeteringContext** context) {
+    Serve("CloseRpcEndpoint", [&] { served::CloseRpcEndpoint(context); }, true);
+}
+void StartMetering(MeteringContext* context, std::int64_t first, std::int64_t second) {
+    Serve("StartMetering", [&] { served::StartMetering(context, first, second); });
+}
+void SetSamplePeriod(MeteringContext* context, std::int64_t period) {
+    Serve("SetSamplePeriod", [&] { served::SetSamplePeriod(context, period); });
+}
+void StopMetering(MeteringContext* context) {
+    Serve("StopMetering", [&] { served::StopMetering(context); });
+}
+void ProcessGetTouchpadSettings(MeteringContext* context, PalmSettings* settings) {
+    Serve("ProcessGetTouchpadSettings", [&] { served::ProcessGetTouchpadSettings(context, settings); });
+}
+void ProcessSetTouchpadSettings(MeteringContext* context, const PalmSettings* settings) {
+    Serve("ProcessSetTouchpadSettings", [&] { served::ProcessSetTouchpadSettings(context, settings); });
+}
+void ProcessGetTouchpadStatus(MeteringContext* context, std::uint8_t* status) {
+    Serve("ProcessGetTouchpadStatus", [&] { served::ProcessGetTouchpadStatus(context, status); });
+}
+void ProcessExecuteMouseProperties(MeteringContext* context) {
+    Serve("ProcessExecuteMouseProperties", [&] { served::ProcessExecuteMouseProperties(context); });
+}
+void ProcessGetSupportFunction(MeteringContext* context, std::int32_t* enableResult) {
+    Serve("ProcessGetSupportFunction", [&] { served::ProcessGetSupportFunction(context, enableResult); });
+}
+void ProcessGetTouchpadData(MeteringContext* context, std::int32_t function, std::int32_t* data) {
+    Serve("ProcessGetTouchpadData", [&] { served::ProcessGetTouchpadData(context, function, data); });
+}
+void ProcessSetForcepadSettings(MeteringContext* context, const ForcepadSettings* settings) {
+    Serve("ProcessSetForcepadSettings", [&] { served::ProcessSetForcepadSettings(context, settings); });
+}
+void ProcessGetForcepadSettings(MeteringContext* context, ForcepadSettings* settings) {
+    Serve("ProcessGetForcepadSettings", [&] { served::ProcessGetForcepadSettings(context, settings); });
+}
+void RpcContextRundown(MeteringContext* context) {
+    Serve("RpcContextRundown", [&] { served::RpcContextRundown(context); }, true);
 }
 
 }  // namespace tavo

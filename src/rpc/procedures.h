@@ -41,4 +41,11 @@ void ProcessGetForcepadSettings(MeteringContext* context, ForcepadSettings* sett
 // A client that held the context went away.
 void RpcContextRundown(MeteringContext* context);
 
+// The calls the procedures serve, as the service object's end sees them: it closes them, so
+// that a call that arrives afterwards does nothing (the contexts are still freed), and waits
+// for those in progress. Opened again by the next service object of the process.
+void OpenRpcCalls();
+void CloseRpcCalls();
+int RpcCallsInProgress();
+
 }  // namespace tavo

@@ -1,5 +1,6 @@
 #include "service/sample_service.h"
 
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -8,6 +9,7 @@
 #include "device/driver_cleanup.h"
 #include "device/system_probes.h"
 #include "device/touchpad_info.h"
+#include "log/thread_boundary.h"
 #include "log/trace_log.h"
 #include "monitors/agent_launcher.h"
 #include "monitors/folder_watcher.h"
@@ -20,6 +22,7 @@
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/threads.h"
+#include "rpc/procedures.h"
 #include "rpc/rpc_server.h"
 #include "service/win32_error.h"
 #include "settings/api_events.h"
@@ -34,38 +37,57 @@ namespace tavo {
 
 namespace {
 
+// The work of the live service object, for the RPC work item: its context outlives the
+// object (the item is never closed), so it finds the object here, if it still lives.
 struct LifecycleState {
-    std::mutex LauncherLock;
-    std::mutex cleanupLock;
-    std::atomic<std::uint8_t> BlockRetryLoop{0};
+    std::mutex lock;
+    std::shared_ptr<ServiceWork> live;
 };
 ProcessWide<LifecycleState> lifecycle;
 
-// The {operation, service object} record a long-running work item carries; the pool
-// thread frees it after the call.
+// The record a long-running work item carries: the operation's name, the work it belongs to
+// and its body; the pool thread frees it after the call.
 struct WorkContext {
-    ServiceOperation operation;
-    CSampleService* service;
+    const char* operation;
+    std::shared_ptr<ServiceWork> work;
+    std::function<void()> body;
 };
 
 void RunLongRunningWork(void* context) {
-    std::unique_ptr<WorkContext> work(static_cast<WorkContext*>(context));
-    work->operation(work->service);
+    std::unique_ptr<WorkContext> item(static_cast<WorkContext*>(context));
+    if (item->work->Enter() == nullptr) return;  // the object is gone: nothing of it may be touched
+    AtThreadBoundary(item->operation, item->body);
+    item->work->Leave();
+}
+
+// Runs act(service) while the object that is context lives, counted as its work; false
+// when it is gone.
+template <typename Act>
+bool WithLiveService(void* context, Act act) {
+    std::shared_ptr<ServiceWork> work;
+    {
+        std::lock_guard<std::mutex> lock(lifecycle->lock);
+        work = lifecycle->live;
+    }
+    CSampleService* service = work ? work->Enter() : nullptr;
+    if (service == nullptr) return false;
+    if (service == context) act(service);
+    work->Leave();
+    return service == context;
 }
 
 // The body of rpcWork: serves the interface until the process ends; a server that cannot
-// be set up stops the service, once its start has been reported.
+// be set up stops the service, once its start has been reported. Nothing is served for an
+// object that went before the item started.
 void RpcWorkCallback(void* context) {
-    auto* service = static_cast<CSampleService*>(context);
-    if (RpcServerStart() == 0) return;
-    service->WaitUntilStartReported();
-    service->StopSelf();
-}
-
-// One launch of the input agent; launches never overlap.
-void LaunchInputAgentLocked(CSampleService*) {
-    std::lock_guard<std::mutex> lock(LauncherLock);
-    LaunchInputAgent();
+    AtThreadBoundary("RpcServerStart", [context] {
+        if (!WithLiveService(context, [](CSampleService*) {})) return;
+        if (RpcServerStart() == 0) return;
+        WithLiveService(context, [](CSampleService* service) {
+            service->WaitUntilStartReported();
+            service->StopSelf();
+        });
+    });
 }
 
 // The decision pair every occasion ends in, on the live records.
@@ -76,12 +98,29 @@ void ApplySettings(int sessionEnding, int fromInForce) {
 
 }  // namespace
 
-std::mutex& LauncherLock = lifecycle->LauncherLock;
-std::mutex& cleanupLock = lifecycle->cleanupLock;
-std::atomic<std::uint8_t>& BlockRetryLoop = lifecycle->BlockRetryLoop;
+CSampleService* ServiceWork::Enter() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (service_ != nullptr) ++running_;
+    return service_;
+}
 
-void QueueLongRunningWork(ServiceOperation operation, CSampleService* service) {
-    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, service});
+void ServiceWork::Leave() {
+    std::lock_guard<std::mutex> lock(lock_);
+    --running_;
+}
+
+void ServiceWork::Close() {
+    std::lock_guard<std::mutex> lock(lock_);
+    service_ = nullptr;
+}
+
+int ServiceWork::Running() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return running_;
+}
+
+void QueueLongRunningWork(CSampleService* service, const char* operation, std::function<void()> body) {
+    std::unique_ptr<WorkContext> context(new (std::nothrow) WorkContext{operation, service->work, std::move(body)});
     if (!context) throw Win32Error{win::ERROR_NOT_ENOUGH_MEMORY};
     const win::DWORD error =
         win::Thr().QueueUserWorkItem(&RunLongRunningWork, context.get(), win::WT_EXECUTELONGFUNCTION);
@@ -131,16 +170,37 @@ bool DetectUserLogon() {
     return loggedOn;
 }
 
-CSampleService::CSampleService() { SetServiceInfo(); }
+CSampleService::CSampleService()
+    : work(std::make_shared<ServiceWork>(this)),
+      lastAABB(work->lastAABB),
+      toggleFlagRuns(work->toggleFlag),
+      watcherRuns(work->watcher) {
+    SetServiceInfo();
+    OpenRpcCalls();
+    std::lock_guard<std::mutex> lock(lifecycle->lock);
+    lifecycle->live = work;
+}
 
-// The threads use this object, its slots and the trace through it: they are ended before it
-// goes, or a thread woken by the stop would log through a destroyed object. The watcher
-// may be in a 2-second pause between its start-up attempts.
+// What runs on other threads uses this object, its work and the trace through it: nothing
+// queued starts once the object goes, the monitors are told to end, and what still runs is
+// waited for (bounded: an end that hangs must not keep the process). RPC calls alike.
 CSampleService::~CSampleService() {
     EndPSTMonitor();
     EndAPIStatusEvents();
-    StopToggleFlagMonitor(this, kTeardownMonitorPolls);
-    StopDirectoryWatcher(this, kTeardownWatcherPolls);
+    {
+        std::lock_guard<std::mutex> lock(lifecycle->lock);
+        if (lifecycle->live == work) lifecycle->live.reset();
+    }
+    work->Close();
+    CloseRpcCalls();
+    toggleFlagRuns.StopAndPoll(0);
+    StopDirectoryWatcher(watcherRuns, 0);
+    int polls = 0;
+    for (; polls < kTeardownPolls && (work->Running() > 0 || RpcCallsInProgress() > 0); ++polls)
+        win::Sys().Sleep(kStopPollMs);
+    if (polls == kTeardownPolls)
+        TraceLog("~CSampleService:: %d work items and %d RPC calls still run after %d ms; left to end alone\n",
+                 work->Running(), RpcCallsInProgress(), kTeardownPolls * static_cast<int>(kStopPollMs));
 }
 
 void CSampleService::WriteTraceString(const wchar_t* text, win::BYTE level) {
@@ -168,7 +228,9 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 
     ReadTouchpadInfo();
     lastAABB = RegRead_AABB();
-    QueueLongRunningWork(&MonitorAABBChangeThread, this);
+    QueueLongRunningWork(this, "MonitorAABBChangeThread", [w = this->work.get(), ticket = toggleFlagRuns.Issue()] {
+        MonitorAABBChangeThread(w->toggleFlag, ticket, w->lastAABB);
+    });
 
     bool found = false;
     for (int attempt = 0; attempt < kDriverKeySearchTries && !found; ++attempt) {
@@ -198,8 +260,8 @@ void CSampleService::OnStart(win::DWORD, wchar_t**) {
 void CSampleService::OnStop() {
     TraceLog("Service in OnStop++");
     WithdrawRpcInterface();
-    StopToggleFlagMonitor(this, 0);
-    StopDirectoryWatcher(this, 0);
+    toggleFlagRuns.StopAndPoll(0);
+    StopDirectoryWatcher(watcherRuns, 0);
     // A stop the service makes itself, because its interface could not be set up, may come
     // of a passing failure: the users' own settings are no price for that.
     if (SelfInitiatedStop()) {
@@ -214,10 +276,14 @@ void CSampleService::OnStop() {
 
 void CSampleService::OnLogon() {
     TraceLog("Service in OnLogon++");
-    QueueLongRunningWork(&LaunchInputAgentLocked, this);
-    StopDirectoryWatcher(this, kWatcherStopPolls);
-    QueueLongRunningWork(&DetectDirectoryChangeThread, this);
-    QueueLongRunningWork([](CSampleService*) { ProcessUninstallOldDriverThread(cleanupLock); }, this);
+    QueueLongRunningWork(this, "LaunchInputAgent", [w = this->work.get()] {
+        std::lock_guard<std::mutex> lock(w->LauncherLock);
+        LaunchInputAgent();
+    });
+    StopDirectoryWatcher(watcherRuns, kWatcherStopPolls);
+    QueueDirectoryWatcher();
+    QueueLongRunningWork(this, "ProcessUninstallOldDriverThread",
+                         [w = this->work.get()] { ProcessUninstallOldDriverThread(w->cleanupLock); });
 
     wchar_t user[kUserNameChars] = {};
     GetCurrectUserName(user);
@@ -229,6 +295,12 @@ void CSampleService::OnLogon() {
 
     ApplySettings(0, 0);
     TraceLog("Service in OnLogon--");
+}
+
+void CSampleService::QueueDirectoryWatcher() {
+    QueueLongRunningWork(this, "DetectDirectoryChangeThread", [w = this->work.get(), ticket = watcherRuns.Issue()] {
+        DetectDirectoryChangeThread(w->watcher, ticket);
+    });
 }
 
 void CSampleService::OnLogoff() {

@@ -59,7 +59,7 @@ CServiceBase::~CServiceBase() {
     win::REGHANDLE handle = providerHandle_.exchange(0);
     if (handle != 0) win::Etw().EventUnregister(handle);
     DisableTracelog();
-    traceTarget = nullptr;
+    RemoveTraceTarget(this);
 }
 
 void CServiceBase::WriteTraceString(const wchar_t* text, win::BYTE level) {

@@ -1,6 +1,7 @@
 #include "settings/api_events.h"
 
 #include "common/process_state.h"
+#include "log/thread_boundary.h"
 #include "log/trace_log.h"
 #include "platform/handles.h"
 #include "platform/processes.h"
@@ -20,7 +21,7 @@ struct APIEventsState {
 };
 ProcessWide<APIEventsState> apiEvents;
 
-void RunGetAPIStatusFunc(void*) { (void)GetAPIStatusFunc(nullptr); }
+void RunGetAPIStatusFunc(void*) { AtThreadBoundary("GetAPIStatusFunc", [] { (void)GetAPIStatusFunc(nullptr); }); }
 
 void Write3HB(ForcepadSettings& record, std::int32_t enabled) {
     // A read that failed leaves an earlier user's record, or the live one: only the user

@@ -66,9 +66,8 @@ protected:
     // service object.
     void EndOtherMonitors() {
         for (int round = 0; round < 2000 && machine.threads.UnfinishedCount() > EventThreadsRunning(); ++round) {
-            for (auto* slot : {&service->aabbEvents[0], &service->ChangeHandle[0]})
-                if (const win::HANDLE stop = slot->load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-            BlockRetryLoop = 1;
+            service->toggleFlagRuns.StopAndPoll(0);
+            StopDirectoryWatcher(service->watcherRuns, 0);
             if (machine.threads.CurrentMode() == sim::SimThreads::Mode::RealThreads)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             machine.threads.RunPending();

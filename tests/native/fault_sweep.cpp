@@ -228,7 +228,8 @@ const std::vector<SilentRow> kSilent = {
     {"CreateFileW", "tavo::OpenHidDevice", "a refused open is tried again with fewer rights"},
     {"SetupDiEnumDeviceInfo", "tavo::HID_GetDevice", "a hardware id that cannot be read is left empty"},
     {"CreateEventW", "tavo::MonitorAABBChangeThread", "without its events the monitor ends, as after a failed recreation"},
-    {"SetEvent", "tavo::StopDirectoryWatcher", "its result is not checked; the watcher is asked again when the service goes"},
+    {"SetEvent", "tavo::MonitorRuns::StopAndPoll",
+     "its result is not checked; a monitor or watcher is asked again when the service goes"},
     {"AllocateAndInitializeSid", "tavo::GrantEventAccess", kGrantResult},
     {"SetEntriesInAclW", "tavo::GrantEventAccess", kGrantResult},
     {"SetNamedSecurityInfoW", "tavo::GrantEventAccess", kGrantResult},
@@ -389,6 +390,17 @@ void CompanionCalls(World&) {
     StopMetering(context);
     CloseRpcEndpoint(&context);
 }
+// A stop that comes before the pool has run anything the start queued, then the end.
+void StartAndStopAtOnce(World& w) {
+    w.service = std::make_unique<CSampleService>();
+    serviceInstance = w.service.get();
+    w.service->Start(0, nullptr);
+    CServiceBase::ServiceControlHandler(win::SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+    w.stateAtEnd = w.service->currentState();
+    w.service.reset();
+    serviceInstance = nullptr;
+    w.machine.threads.RunPending();
+}
 void StopAndEnd(World& w) {
     w.Control(win::SERVICE_CONTROL_STOP, 0);
     w.stateAtEnd = w.service->currentState();
@@ -427,6 +439,7 @@ const std::vector<Scenario> kScenarios = {
     {"top zone on (Global\\API_3HB_Change_Status_On)", StartedWithAlice, TopZoneOn},
     {"capability off (Global\\API_Set_Forcepad_Capability_Disable)", StartedWithAlice, CapabilityDisabled},
     {"stop", StartedWithAlice, StopAndEnd, true},
+    {"start and a stop before its work runs", AliceAtTheConsole, StartAndStopAtOnce, true},
 };
 
 // ---- what a failure may cost by design -------------------------------------------------------
@@ -642,6 +655,10 @@ Record RunOnce(const Scenario& s, const Fault* fault) {
         probe.Set(false, false);
         record.afterStop = w.machine.registry.Snapshot();
         record.reports = w.firmware->Reports();
+        // The edges of the service's threads log what they catch: that is a crash contained.
+        for (const auto& r : w.machine.etw.Written())
+            if (r.text.find(L":: ended by an exception") != std::wstring::npos)
+                record.crash = "an exception reached the edge of a thread: " + std::string(r.text.begin(), r.text.end() - 2);
         record.launches = w.machine.processes.Creations().size();
         if (const int unfinished = w.machine.threads.UnfinishedCount()) record.open["work items"] = unfinished;
         for (const auto& [kind, n] : w.machine.handles.OpenByKind()) record.open[kind] = n;

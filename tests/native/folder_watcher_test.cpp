@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,22 +31,22 @@ protected:
     }
     // Events the watcher does not own: the monitor's two and the named events of a start.
     int OthersEvents() const {
-        int held = service->aabbEvents[0].load() == win::HANDLE{} ? 0 : 2;
+        int held = service->toggleFlagRuns.Running() ? 2 : 0;
         for (const auto& slot : GetPSTUI_EnableDeviceEvnet) held += slot.load() != win::HANDLE{};
         for (const auto& slot : GetAPIStatusEvent) held += slot.load() != win::HANDLE{};
         return held;
     }
     // Its slots are empty and its handles closed.
     void ExpectWatcherEnded() const {
-        EXPECT_EQ(service->ChangeHandle[0].load(), win::HANDLE{});
-        EXPECT_EQ(service->ChangeHandle[1].load(), win::HANDLE{});
+        EXPECT_FALSE(service->watcherRuns.Running());
+        EXPECT_EQ(service->watcherRuns.Shown(), nullptr);
         EXPECT_EQ(machine.handles.OpenCount("ChangeNotification"), 0);
         EXPECT_EQ(machine.handles.OpenCount("Event"), OthersEvents());
     }
     // The watcher alone, queued for the service as a logon queues it.
     void RunWatcher() {
         if (!service) NewService();
-        QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
+        service->QueueDirectoryWatcher();
         machine.threads.RunPending();
     }
 };
@@ -139,7 +140,7 @@ TEST_P(WatcherAttemptsTest, TenAttemptsTwoSecondsApartEndedEarlyByAStop) {
     EXPECT_TRUE(Has(c.outcome));
     if (std::wstring(c.outcome) == kWatching) {
         EXPECT_EQ(machine.handles.OpenCount("ChangeNotification"), 1);
-        EXPECT_NE(service->ChangeHandle[1].load(), win::HANDLE{});
+        EXPECT_TRUE(service->watcherRuns.Running());
     } else {
         EXPECT_TRUE(Has(kEnd));
         ExpectWatcherEnded();
@@ -165,6 +166,7 @@ struct EndCase {
     void (*then)(sim::Machine& m);  // while it waits; may be null
     std::vector<std::wstring> lines;
     bool ends;
+    bool stoppedBeforeItRuns = false;  // a stop between the logon's queuing and the watcher's start
 };
 
 class WatcherEndTest : public WatcherTest, public testing::WithParamInterface<EndCase> {};
@@ -172,7 +174,10 @@ class WatcherEndTest : public WatcherTest, public testing::WithParamInterface<En
 TEST_P(WatcherEndTest, IsLoggedAndLeavesBothSlotsEmpty) {
     const EndCase& c = GetParam();
     c.stage(machine);
-    RunWatcher();
+    if (!service) NewService();
+    service->QueueDirectoryWatcher();
+    if (c.stoppedBeforeItRuns) StopDirectoryWatcher(service->watcherRuns, 0);
+    machine.threads.RunPending();
     if (c.then) {
         c.then(machine);
         machine.threads.RunPending();
@@ -227,6 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 OtherApp, {kWake, L"DetectDirectoryChangeThread::FindNextChangeNotification fail (Err=6)\r\n", kEnd},
                 true},
+        EndCase{"StoppedBeforeItStarts", AliceWithPackages, nullptr,
+                {L"DetectDirectoryChangeThread++\r\n",
+                 L"DetectDirectoryChangeThread::BlockRetryLoop is true, Exit Thread\r\n", kEnd},
+                true, true},
         EndCase{"TimeOutWaitsAgain",
                 [](sim::Machine& m) {
                     AliceWithPackages(m);
@@ -238,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WatcherTest, ALogonWhileAWatcherWaitsEndsItThroughItsEventAndStartsANewOne) {
     AliceWithCompanion();
     Start();
-    const win::HANDLE first = service->ChangeHandle[0].load();
+    const win::HANDLE first = service->watcherRuns.Shown() ? service->watcherRuns.Shown()->get() : win::HANDLE{};
     ASSERT_NE(first, win::HANDLE{});
     const int polls = Sleeps(kWatcherStopPollMs);
     Mark();
@@ -248,7 +257,7 @@ TEST_F(WatcherTest, ALogonWhileAWatcherWaitsEndsItThroughItsEventAndStartsANewOn
     ExpectInOrder({L"Service in OnLogon++\r\n", kStopped, kEnd, L"DetectDirectoryChangeThread++\r\n", kWatching});
     EXPECT_EQ(Sleeps(kWatcherStopPollMs) - polls, 1) << "it was gone at the first poll";
     EXPECT_EQ(BlockRetryLoop.load(), 0) << "cleared by the new watcher";
-    EXPECT_NE(service->ChangeHandle[0].load(), first);
+    EXPECT_NE(service->watcherRuns.Shown()->get(), first);
     EXPECT_EQ(machine.handles.OpenCount("ChangeNotification"), 1);
     EXPECT_EQ(machine.handles.OpenCount("Event"), OthersEvents() + 1) << "the new watcher's own";
     Mark();
@@ -262,21 +271,23 @@ TEST_F(WatcherTest, ALogonWhileAWatcherWaitsEndsItThroughItsEventAndStartsANewOn
 TEST_F(WatcherTest, ALogonWaitsAtMostElevenPollsForTheOldWatcher) {
     AliceWithCompanion();
     NewService();
-    win::UniqueEvent stuck;
-    ASSERT_EQ(win::Sync().CreateEventW(nullptr, true, false, nullptr, stuck.put(), nullptr), win::ERROR_SUCCESS);
-    service->ChangeHandle[0] = stuck.get();
+    auto stuck = std::make_shared<win::UniqueEvent>();
+    ASSERT_EQ(win::Sync().CreateEventW(nullptr, true, false, nullptr, stuck->put(), nullptr), win::ERROR_SUCCESS);
+    auto stuckRun = std::make_unique<MonitorRuns::Run>(service->watcherRuns, service->watcherRuns.Issue());
+    stuckRun->Show(stuck);
     int setAgain = 0;
     machine.system.DuringSleep([&](win::DWORD ms) {
-        if (ms == kWatcherStopPollMs) win::Sync().ResetEvent(stuck.get());
+        if (ms == kWatcherStopPollMs) win::Sync().ResetEvent(stuck->get());
     });
     Control(win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON);
     machine.system.DuringSleep(nullptr);
-    setAgain = machine.sync.IsSignalled(stuck.get()).value_or(false) ? 1 : 0;
+    setAgain = machine.sync.IsSignalled(stuck->get()).value_or(false) ? 1 : 0;
 
     EXPECT_EQ(Sleeps(kWatcherStopPollMs), kWatcherStopPolls);
     EXPECT_TRUE(Has(kWatching)) << "a new watcher all the same";
     EXPECT_EQ(setAgain, 1);
-    EXPECT_NE(service->ChangeHandle[0].load(), stuck.get());
+    EXPECT_NE(service->watcherRuns.Shown(), stuck);
+    stuckRun.reset();
     EndMonitors();
     stuck.reset();
 }
@@ -286,8 +297,8 @@ TEST_F(WatcherTest, ALogonWaitsAtMostElevenPollsForTheOldWatcher) {
 TEST_F(WatcherTest, AWatcherEndsAnEarlierOneStillShowingItsStopEvent) {
     AliceWithPackages(machine);
     NewService();
-    QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
-    QueueLongRunningWork(&DetectDirectoryChangeThread, service.get());
+    service->QueueDirectoryWatcher();
+    service->QueueDirectoryWatcher();
     machine.threads.RunPending();
     EXPECT_EQ(Count(kStopped), 1);
     EXPECT_EQ(Count(kEnd), 1);

@@ -2,13 +2,17 @@
 // arrival, stop and shutdown leave in the trace, in the registry and on the device.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <new>
+#include <string_view>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "laptops/laptops.h"
 #include "native/service_fixture.h"
+#include "rpc/procedures.h"
 #include "rpc/rpc_server.h"
 #include "service/entry.h"
 #include "service/sample_service.h"
@@ -164,7 +168,7 @@ TEST_F(LifecycleTest, TheDriverKeyIsSoughtFiveTimesHalfASecondApartThenTheStartG
         for (const auto& r : fresh.etw.Written()) defaultsLines += r.text == c.defaultsLine;
         EXPECT_EQ(defaultsLines, 1);
         EXPECT_EQ(local->currentState(), win::SERVICE_RUNNING);
-        win::Sync().SetEvent(local->aabbEvents[0].load());
+        local->toggleFlagRuns.StopAndPoll(0);
         fresh.threads.RunPending();
         WithdrawRpcInterface();
         local.reset();
@@ -225,9 +229,10 @@ TEST_F(LifecycleTest, AnRpcServerThatCannotBeSetUpStopsTheServiceAfterItsStartIs
 
 TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCode) {
     NewService();
-    static CSampleService* ranWith;
-    static int runs;
-    const ServiceOperation op = [](CSampleService* s) {
+    CSampleService* ranWith = nullptr;
+    int runs = 0;
+    CSampleService* const s = service.get();
+    const auto op = [&ranWith, &runs, s] {
         ranWith = s;
         ++runs;
     };
@@ -242,7 +247,7 @@ TEST_F(LifecycleTest, LongRunningWorkIsQueuedWithItsServiceOrRaisesTheSystemsCod
         if (c.fault) machine.faults.Fail("QueueUserWorkItem", c.fault);
         win::DWORD raised = 0;
         try {
-            QueueLongRunningWork(op, service.get());
+            QueueLongRunningWork(service.get(), "a test item", op);
         } catch (const Win32Error& e) {
             raised = e.code;
         }
@@ -327,22 +332,120 @@ TEST_F(LifecycleTest, TheStartQueuesTheMonitorAfterReadingAabbAndTheLogonQueuesT
 TEST_F(LifecycleTest, AStopEndsTheMonitorAndTheWatcherAndLeavesNothingOfThemOpen) {
     AliceWithCompanion();
     Start();
-    ASSERT_NE(service->aabbEvents[0].load(), win::HANDLE{});
-    ASSERT_NE(service->ChangeHandle[0].load(), win::HANDLE{});
+    ASSERT_NE(service->toggleFlagRuns.Shown(), nullptr);
+    ASSERT_NE(service->watcherRuns.Shown(), nullptr);
     Control(win::SERVICE_CONTROL_STOP, 0);
     ExpectInOrder({L"Service in OnStop++\r\n", L"Service in OnStop--\r\n"});
     EXPECT_EQ(Count(L"AABB:: MultiObjectNumber = 0\r\n"), 1);
     EXPECT_EQ(Count(L"DetectDirectoryChangeThread::MultiObjectNumber = 0\r\n"), 1);
     EXPECT_EQ(BlockRetryLoop.load(), 1);
     EXPECT_EQ(machine.threads.UnfinishedCount(), 2) << "only the two event threads, which the object's end stops";
-    for (auto* slot : {&service->aabbEvents[0], &service->aabbEvents[1], &service->ChangeHandle[0], &service->ChangeHandle[1]})
-        EXPECT_EQ(slot->load(), win::HANDLE{});
+    for (const MonitorRuns* runs : {&service->toggleFlagRuns, &service->watcherRuns}) {
+        EXPECT_FALSE(runs->Running());
+        EXPECT_EQ(runs->Shown(), nullptr);
+    }
     // What stays until the object goes: its provider registration, the eight named events and
     // the two event threads.
     EXPECT_EQ(machine.handles.OpenCount("REGHANDLE"), 1);
     EXPECT_EQ(machine.handles.OpenCount("Event"), 8);
     EXPECT_EQ(machine.handles.OpenCount("Thread"), 2);
     EXPECT_EQ(machine.handles.OpenCount(), 11);
+}
+
+// The stopper finds the monitor's stop event and sets it; here the monitor ends and lets go
+// of its events in between, as it may on another thread. The stopper must not then set a
+// closed handle: Windows may have given its value to some other object.
+struct EndingWhileStopped {
+    const char* name;
+    win::DWORD control;
+    win::DWORD eventType;
+    void (*wake)(sim::Machine& m);  // what brings the monitor out of its wait
+    void (*end)(sim::FaultPlan& f);  // and makes it end there
+};
+
+TEST_F(LifecycleTest, AStopperNeverSetsAStopEventItsMonitorHasClosed) {
+    const EndingWhileStopped cases[] = {
+        {"toggle-flag monitor, by the stop", win::SERVICE_CONTROL_STOP, 0,
+         [](sim::Machine& m) { m.registry.SetDword(kInForce, kValuePalmCheckLevel, 4); },
+         [](sim::FaultPlan& f) {
+             f.FailNext("WaitForMultipleObjects", win::ERROR_INVALID_HANDLE, 1);
+             f.FailNext("CreateEventW", win::ERROR_NOT_ENOUGH_MEMORY, 2);
+         }},
+        {"folder watcher, by a logon", win::SERVICE_CONTROL_SESSIONCHANGE, win::WTS_SESSION_LOGON,
+         [](sim::Machine& m) { m.files.AddFolder(L"C:\\Users\\alice\\AppData\\Local\\Packages\\Other.App_1"); },
+         [](sim::FaultPlan& f) { f.FailNext("WaitForMultipleObjects", win::ERROR_INVALID_HANDLE, 1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (service) {
+            EndMonitors();
+            WithdrawRpcInterface();
+            service.reset();
+        }
+        ResetProcessState();
+        if (!Logged(L"Service in OnStart++\r\n")) AliceWithCompanion();
+        NewService();
+        Start();
+        const int usedBefore = machine.handles.ClosedUses();
+        std::atomic<bool> armed{true};
+        machine.faults.SetHook([&](std::string_view call, int) -> win::DWORD {
+            if (call == "SetEvent" && armed.exchange(false)) {
+                c.end(machine.faults);
+                c.wake(machine);
+                machine.threads.RunReady();
+            }
+            return 0;
+        });
+        Control(c.control, c.eventType);
+        machine.faults.SetHook(nullptr);
+        machine.faults.Clear();
+        EXPECT_FALSE(armed.load()) << "the stopper set an event";
+        EXPECT_EQ(machine.handles.ClosedUses() - usedBefore, 0);
+    }
+}
+
+// A stop, or the end of the process, that comes before the pool has started the work the
+// start queued: the monitor and the watcher end at once when they start, and after the
+// object's end nothing of it starts at all.
+TEST_F(LifecycleTest, WorkQueuedBeforeAStopOrTheObjectsEndEndsAtOnce) {
+    struct Case {
+        const char* name;
+        bool objectGoes;  // else a stop
+    } cases[] = {{"stop", false}, {"end of the process", true}};
+    AliceWithCompanion();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (service) {
+            EndMonitors();
+            WithdrawRpcInterface();
+            service.reset();
+        }
+        ResetProcessState();
+        NewService();
+        service->Start(0, nullptr);
+        ASSERT_GT(machine.threads.PendingCount(), 4);
+        if (c.objectGoes) {
+            serviceInstance = nullptr;
+            service.reset();
+        } else {
+            CServiceBase::ServiceControlHandler(win::SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+        }
+        machine.threads.RunPending();
+
+        if (c.objectGoes) {
+            EXPECT_EQ(machine.threads.UnfinishedCount(), 0) << "nothing waits for a stop that will not come";
+            EXPECT_EQ(machine.handles.OpenCount(), 0) << "nothing of the object started";
+            continue;
+        }
+        EXPECT_EQ(machine.threads.UnfinishedCount(), EventThreadsRunning()) << "only the two event threads";
+        EXPECT_EQ(Count(L"AABB:: MultiObjectNumber = 0\r\n"), 0) << "the monitor never waited";
+        ExpectInOrder({L"Service in OnStop--\r\n", L"DetectDirectoryChangeThread++\r\n",
+                       L"DetectDirectoryChangeThread::BlockRetryLoop is true, Exit Thread\r\n",
+                       L"DetectDirectoryChangeThread--\r\n"});
+        EXPECT_EQ(BlockRetryLoop.load(), 1);
+        for (const char* kind : {"ChangeNotification", "HKEY"}) EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
+        EXPECT_EQ(machine.handles.OpenCount("Event"), EventThreadEvents());
+    }
 }
 
 // A shutdown only reports the service stopped; its monitors still run when main destroys
@@ -360,6 +463,112 @@ TEST_F(LifecycleTest, TheServiceObjectEndsItsMonitorsBeforeItGoes) {
         EXPECT_EQ(machine.handles.OpenCount(kind), 0) << kind;
     WithdrawRpcInterface();  // a shutdown leaves the interface to the process's end
 }
+
+// An exception that reaches the edge of one of the service's threads (an allocation that
+// fails, say) is logged with the operation it ended; the process goes on, nothing stays
+// open, and the service still answers. Each row throws from the first seam call of that
+// thread after it is armed: right before the trigger, or during the pause named.
+struct ThrowingBoundary {
+    const char* name;
+    const char* call;
+    win::DWORD armAtPause;  // 0: armed before the trigger
+    void (*trigger)(ServiceTest& t);
+    const wchar_t* line;
+};
+
+class ThreadBoundaryTest : public LifecycleTest, public testing::WithParamInterface<ThrowingBoundary> {
+public:
+    void Arm(const char* call) {
+        machine.faults.SetHook([call, armed = std::make_shared<bool>(true)](std::string_view c, int) -> win::DWORD {
+            if (*armed && c == call) {
+                *armed = false;
+                throw std::bad_alloc();
+            }
+            return 0;
+        });
+    }
+    void Trigger(win::DWORD control, win::DWORD eventType) { Control(control, eventType); }
+    void SetNamed(const wchar_t* name) {
+        win::HANDLE event{};
+        ASSERT_EQ(win::Sync().OpenEventW(win::EVENT_MODIFY_STATE, name, &event), win::ERROR_SUCCESS);
+        win::Sync().SetEvent(event);
+        win::Sync().CloseHandle(event);
+        machine.threads.RunPending();
+    }
+    sim::Machine& Machine() { return machine; }
+    CSampleService& Service() { return *service; }
+};
+
+TEST_P(ThreadBoundaryTest, AnExceptionIsLoggedWithItsOperationAndTheServiceGoesOn) {
+    const ThrowingBoundary& c = GetParam();
+    AliceWithCompanion();
+    machine.registry.SetString(kInForce, L"Version", L"2.0.0.5");
+    NewService();
+    if (c.trigger != nullptr) {
+        Start();
+        Mark();
+    }
+    if (c.armAtPause == 0) {
+        Arm(c.call);
+    } else {
+        machine.system.DuringSleep([&](win::DWORD ms) {
+            if (ms == c.armAtPause) Arm(c.call);
+        });
+    }
+    if (c.trigger != nullptr) {
+        c.trigger(*this);
+    } else {
+        Start();
+    }
+    machine.system.DuringSleep(nullptr);
+    machine.faults.SetHook(nullptr);
+
+    EXPECT_EQ(Count(c.line), 1);
+    EXPECT_EQ(service->currentState(), win::SERVICE_RUNNING);
+    Mark();
+    Control(win::SERVICE_CONTROL_POWEREVENT, win::PBT_APMRESUMESUSPEND);
+    EXPECT_TRUE(Has(L"Service in OnResume--\r\n")) << "the service still answers";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, ThreadBoundaryTest,
+    testing::Values(
+        ThrowingBoundary{"RpcWorkItem", "RpcServerUseProtseqEpW", 0, nullptr,
+                         L"RpcServerStart:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"ToggleFlagMonitor", "RegNotifyChangeKeyValue", 0,
+                         [](ServiceTest& t) {
+                             auto& b = static_cast<ThreadBoundaryTest&>(t);
+                             b.Machine().registry.SetDword(kInForce, kValueAABB, 1);
+                             b.Machine().threads.RunPending();
+                         },
+                         L"MonitorAABBChangeThread:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"FolderWatcher", "FindNextChangeNotification", 0,
+                         [](ServiceTest& t) {
+                             auto& b = static_cast<ThreadBoundaryTest&>(t);
+                             b.Machine().files.AddFolder(L"C:\\Users\\alice\\AppData\\Local\\Packages\\Other.App_1");
+                             b.Machine().threads.RunPending();
+                         },
+                         L"DetectDirectoryChangeThread:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"Launch", "CreateToolhelp32Snapshot", 0,
+                         [](ServiceTest& t) {
+                             static_cast<ThreadBoundaryTest&>(t).Trigger(win::SERVICE_CONTROL_SESSIONCHANGE,
+                                                                         win::WTS_SESSION_LOGON);
+                         },
+                         L"LaunchInputAgent:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"PointingStickThread", "RegOpenKeyExW", 0,
+                         [](ServiceTest& t) {
+                             static_cast<ThreadBoundaryTest&>(t).SetNamed(L"Global\\VQSMessage_PST_ON");
+                         },
+                         L"MonitorPSTUIChangePSTDeviceStautsFunc:: ended by an exception: std::bad_alloc\r\n"},
+        ThrowingBoundary{"RpcCall", "RegOpenKeyExW", 0,
+                         [](ServiceTest&) {
+                             MeteringContext* context = OpenRpcEndpoint();
+                             const PalmSettings palm{2, 10, 10, 20, 20};
+                             ProcessSetTouchpadSettings(context, &palm);
+                             CloseRpcEndpoint(&context);
+                         },
+                         L"ProcessSetTouchpadSettings:: ended by an exception: std::bad_alloc\r\n"}),
+    [](const testing::TestParamInfo<ThrowingBoundary>& info) { return std::string(info.param.name); });
 
 // Each occasion runs the decision pair with its own two flags. alice's stored palm level is
 // 3 and the in-force level is 2 or 5 before the occasion; what is in force, what is stored

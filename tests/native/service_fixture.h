@@ -52,16 +52,17 @@ protected:
         }
         serviceInstance = nullptr;
         EXPECT_EQ(machine.handles.OpenCount(), 0) << "a handle, key, token or profile was left open";
+        EXPECT_EQ(machine.handles.ClosedUses(), 0) << "a handle was used after it was closed";
     }
 
     // The toggle-flag monitor and the folder watcher wait for a stop that not every test
     // sends: end them as a stop would, in whatever mode the pool runs, before the service goes.
     void EndMonitors() {
         for (int round = 0; round < 10000 && machine.threads.UnfinishedCount() > 0; ++round) {
-            for (auto* slot : {&service->aabbEvents[0], &service->ChangeHandle[0], &GetPSTUI_EnableDeviceEvnet[kPSTExitEvent],
-                               &GetAPIStatusEvent[kAPIExitEvent]})
+            service->toggleFlagRuns.StopAndPoll(0);
+            StopDirectoryWatcher(service->watcherRuns, 0);
+            for (auto* slot : {&GetPSTUI_EnableDeviceEvnet[kPSTExitEvent], &GetAPIStatusEvent[kAPIExitEvent]})
                 if (const win::HANDLE stop = slot->load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-            BlockRetryLoop = 1;
             if (machine.threads.CurrentMode() == sim::SimThreads::Mode::RealThreads)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             machine.threads.RunPending();

@@ -24,8 +24,8 @@ protected:
     }
     // The monitor's handles are gone and its slots empty.
     void ExpectMonitorEnded() const {
-        EXPECT_EQ(service->aabbEvents[0].load(), win::HANDLE{});
-        EXPECT_EQ(service->aabbEvents[1].load(), win::HANDLE{});
+        EXPECT_FALSE(service->toggleFlagRuns.Running());
+        EXPECT_EQ(service->toggleFlagRuns.Shown(), nullptr);
         EXPECT_EQ(machine.handles.OpenCount("Event"), EventThreadEvents());
         EXPECT_EQ(machine.handles.OpenCount("HKEY"), 0);
         EXPECT_EQ(machine.registry.PendingNotifications(), 0);
@@ -95,10 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MonitorTest, TheStopEventEndsTheMonitorAfterOneLoggedWaitResult) {
     Start();
-    ASSERT_NE(service->aabbEvents[0].load(), win::HANDLE{});
+    auto stop = service->toggleFlagRuns.Shown();
+    ASSERT_NE(stop, nullptr);
     const int waits = machine.sync.Waits();
     Mark();
-    ASSERT_EQ(win::Sync().SetEvent(service->aabbEvents[0].load()), win::ERROR_SUCCESS);
+    ASSERT_EQ(win::Sync().SetEvent(stop->get()), win::ERROR_SUCCESS);
+    stop.reset();  // the test's share of the event
     machine.threads.RunPending();
     EXPECT_EQ(Lines(), std::vector<std::wstring>{L"AABB:: MultiObjectNumber = 0\r\n"});
     EXPECT_EQ(machine.sync.Waits(), waits);
@@ -118,6 +120,7 @@ struct MonitorFault {
     int pauses;
     int eventsMade;  // CreateEventW calls of the monitor
     bool runsOn;
+    int stopAtPause = 0;  // the service is stopped during this pause of the monitor (0: never)
 };
 
 class MonitorFaultTest : public MonitorTest, public testing::WithParamInterface<MonitorFault> {};
@@ -129,7 +132,13 @@ TEST_P(MonitorFaultTest, IsLoggedAndEitherPausesOrEnds) {
     ASSERT_EQ(machine.threads.PendingCount(), 4) << "the RPC work item, the monitor and the two event threads";
     const int eventsBefore = machine.faults.Uses("CreateEventW");
     c.inject(machine.faults);
+    int pauses = 0;
+    machine.system.DuringSleep([&](win::DWORD ms) {
+        if (ms == kPause && ++pauses == c.stopAtPause)
+            CServiceBase::ServiceControlHandler(win::SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+    });
     machine.threads.RunPending();
+    machine.system.DuringSleep(nullptr);
     machine.faults.Clear();
 
     ExpectInOrder(c.lines);
@@ -170,6 +179,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {L"AABB::Cannot Monitor REG Change, Error (000005AA)\r\n",
                       L"AABB::Cannot Monitor REG Change, Error (00000006)\r\n"},
                      2, 2, true},
+        // The request does not wait on the stop event; the stop is seen after the pause.
+        MonitorFault{"NotificationRefusedUntilTheServiceStops",
+                     [](sim::FaultPlan& f) { f.Fail("RegNotifyChangeKeyValue", 1450); },
+                     {L"AABB::Cannot Monitor REG Change, Error (000005AA)\r\n",
+                      L"AABB::Cannot Monitor REG Change, Error (000005AA)\r\n"},
+                     2, 2, false, 2},
         MonitorFault{"WaitFailsOnce", [](sim::FaultPlan& f) { f.Fail("WaitForMultipleObjects", win::ERROR_INVALID_HANDLE, 1); },
                      {L"AABB:: MultiObjectNumber = -1\r\n"}, 1, 4, true},
         MonitorFault{"WaitFailsFiveTimesInARow",

@@ -180,10 +180,10 @@ private:
     }
     void EndMonitors() {
         for (int round = 0; round < 10000 && machine_.threads.UnfinishedCount() > 0; ++round) {
-            for (auto* slot : {&service_->aabbEvents[0], &service_->ChangeHandle[0],
-                               &GetPSTUI_EnableDeviceEvnet[kPSTExitEvent], &GetAPIStatusEvent[kAPIExitEvent]})
+            service_->toggleFlagRuns.StopAndPoll(0);
+            StopDirectoryWatcher(service_->watcherRuns, 0);
+            for (auto* slot : {&GetPSTUI_EnableDeviceEvnet[kPSTExitEvent], &GetAPIStatusEvent[kAPIExitEvent]})
                 if (const win::HANDLE stop = slot->load(); stop != win::HANDLE{}) win::Sync().SetEvent(stop);
-            BlockRetryLoop = 1;
             machine_.threads.RunPending();
         }
         machine_.threads.Join();

@@ -67,7 +67,18 @@ bool HandleTable::Close(std::uint64_t handle, const std::string& kind) {
     auto it = open_.find(handle);
     if (it == open_.end() || it->second != kind) return false;
     open_.erase(it);
+    closed_.insert(handle);
     return true;
+}
+
+void HandleTable::UsedAfterClose(std::uint64_t handle) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (closed_.contains(handle)) ++closedUses_;
+}
+
+int HandleTable::ClosedUses() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return closedUses_;
 }
 
 bool HandleTable::IsOpen(std::uint64_t handle, const std::string& kind) const {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -55,11 +56,18 @@ public:
     int OpenCount() const;
     // How many are open of each kind that has any open.
     std::map<std::string, int> OpenByKind() const;
+    // A facet was handed a handle that was open once and is closed now. Windows hands such a
+    // value out again for a new object, so the use would have reached some other object; here
+    // it is counted, so that a test can fail on it.
+    void UsedAfterClose(std::uint64_t handle);
+    int ClosedUses() const;
 
 private:
     mutable std::mutex lock_;
     std::uint64_t next_ = 0x1000;
     std::map<std::uint64_t, std::string> open_;
+    std::set<std::uint64_t> closed_;
+    int closedUses_ = 0;
 };
 
 }  // namespace sim

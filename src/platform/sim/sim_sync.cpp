@@ -131,6 +131,7 @@ win::DWORD SimSync::SetEvent(win::HANDLE event) {
     if (auto e = faults_.Check("SetEvent")) return e;
     std::lock_guard<std::mutex> lock(lock_);
     auto it = open_.find(static_cast<std::uint64_t>(event));
+    if (it == open_.end()) handles_.UsedAfterClose(static_cast<std::uint64_t>(event));
     if (it == open_.end() || it->second.object->kind != kEvent) return win::ERROR_INVALID_HANDLE;
     if (!(it->second.access & win::EVENT_MODIFY_STATE)) return win::ERROR_ACCESS_DENIED;
     it->second.object->signalled = true;
@@ -142,6 +143,7 @@ win::DWORD SimSync::ResetEvent(win::HANDLE event) {
     if (auto e = faults_.Check("ResetEvent")) return e;
     std::lock_guard<std::mutex> lock(lock_);
     auto it = open_.find(static_cast<std::uint64_t>(event));
+    if (it == open_.end()) handles_.UsedAfterClose(static_cast<std::uint64_t>(event));
     if (it == open_.end() || it->second.object->kind != kEvent) return win::ERROR_INVALID_HANDLE;
     if (!(it->second.access & win::EVENT_MODIFY_STATE)) return win::ERROR_ACCESS_DENIED;
     it->second.object->signalled = false;
@@ -156,6 +158,7 @@ bool SimSync::CloseWaitable(win::HANDLE handle, const std::string& kind) {
     std::lock_guard<std::mutex> lock(lock_);
     const auto h = static_cast<std::uint64_t>(handle);
     auto it = open_.find(h);
+    if (it == open_.end()) handles_.UsedAfterClose(h);
     if (it == open_.end() || it->second.object->kind != kind) return false;
     open_.erase(it);
     handles_.Close(h, kind);
@@ -203,7 +206,10 @@ int SimSync::TryTake(const std::vector<win::HANDLE>& handles, bool waitAll) {
     std::vector<Waitable*> objects;
     for (win::HANDLE h : handles) {
         auto it = open_.find(static_cast<std::uint64_t>(h));
-        if (it == open_.end()) return -2;
+        if (it == open_.end()) {
+            handles_.UsedAfterClose(static_cast<std::uint64_t>(h));
+            return -2;
+        }
         objects.push_back(it->second.object.get());
     }
     auto take = [](Waitable* o) {
