@@ -19,11 +19,14 @@ namespace {
 struct PSTMonitorState {
     std::atomic<win::HANDLE> events[kPSTEventCount]{};
     std::atomic<win::HANDLE> thread{};
+    EventThreadLife life;
 };
 ProcessWide<PSTMonitorState> pstMonitor;
 
-void RunMonitor(void*) {
-    AtThreadBoundary("MonitorPSTUIChangePSTDeviceStautsFunc", [] { (void)MonitorPSTUIChangePSTDeviceStautsFunc(nullptr); });
+void RunMonitor(void* context) {
+    AtThreadBoundary("MonitorPSTUIChangePSTDeviceStautsFunc",
+                     [context] { (void)MonitorPSTUIChangePSTDeviceStautsFunc(context); });
+    LeaveEventThread(pstMonitor->life);
 }
 
 // The UI's own event when it made one (its access is then left as the UI set it); else ours,
@@ -99,20 +102,18 @@ void StartPSTMonitor() {
     // this start could not make its own.
     const win::HANDLE exit = fresh[kPSTExitEvent] != win::HANDLE{} ? fresh[kPSTExitEvent]
                                                                    : GetPSTUI_EnableDeviceEvnet[kPSTExitEvent].load();
-    EndEventThread(PSTMonitorThread, exit);
-    for (int i = 0; i < kPSTEventCount; ++i) {
-        CloseEventSlot(GetPSTUI_EnableDeviceEvnet[i]);
-        GetPSTUI_EnableDeviceEvnet[i] = fresh[i];
-    }
+    EndEventThreadAndCloseEvents(pstMonitor->life, PSTMonitorThread, GetPSTUI_EnableDeviceEvnet, kPSTEventCount, exit);
+    for (int i = 0; i < kPSTEventCount; ++i) GetPSTUI_EnableDeviceEvnet[i] = fresh[i];
 
-    StartEventThread(&RunMonitor, PSTMonitorThread, "[MonitorPSTUIChangePSTDeviceStautsFunc]");
+    StartEventThread(&RunMonitor, PSTMonitorThread, "[MonitorPSTUIChangePSTDeviceStautsFunc]", pstMonitor->life);
 }
 
 void EndPSTMonitor() {
-    EndEventThreadAndCloseEvents(PSTMonitorThread, GetPSTUI_EnableDeviceEvnet, kPSTEventCount, kPSTExitEvent);
+    EndEventThreadAndCloseEvents(pstMonitor->life, PSTMonitorThread, GetPSTUI_EnableDeviceEvnet, kPSTEventCount,
+                                 GetPSTUI_EnableDeviceEvnet[kPSTExitEvent].load());
 }
 
-win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void*) {
+win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void* context) {
     TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Enter ==> MonitorPSTUIChangePSTDeviceStautsFunc()");
     const auto unknown = [] { TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] End Waiting, Unknown Status"); };
     const EventLoopEnd end = WaitForEvents(
@@ -135,7 +136,7 @@ win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void*) {
                     return false;
             }
         },
-        unknown);
+        unknown, [context] { return EventThreadEnded(pstMonitor->life, context); });
     if (end.how == EventLoopEnd::kWaitFailed) {
         unknown();
         TraceLog("[MonitorPSTUIChangePSTDeviceStautsFunc] Wait Fail, GetLastError() = 0x%.8X",

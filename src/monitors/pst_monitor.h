@@ -31,6 +31,6 @@ void EndPSTMonitor();
 
 // The monitor thread. Ends on its exit event, and also when a wait fails: that means a
 // handle it waits on is no longer valid, which no retry mends.
-win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void* unused);
+win::DWORD MonitorPSTUIChangePSTDeviceStautsFunc(void* context);
 
 }  // namespace tavo

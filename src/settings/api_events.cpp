@@ -18,10 +18,14 @@ namespace {
 struct APIEventsState {
     std::atomic<win::HANDLE> events[kAPIEventCount]{};
     std::atomic<win::HANDLE> thread{};
+    EventThreadLife life;
 };
 ProcessWide<APIEventsState> apiEvents;
 
-void RunGetAPIStatusFunc(void*) { AtThreadBoundary("GetAPIStatusFunc", [] { (void)GetAPIStatusFunc(nullptr); }); }
+void RunGetAPIStatusFunc(void* context) {
+    AtThreadBoundary("GetAPIStatusFunc", [context] { (void)GetAPIStatusFunc(context); });
+    LeaveEventThread(apiEvents->life);
+}
 
 void Write3HB(ForcepadSettings& record, std::int32_t enabled) {
     // A read that failed leaves an earlier user's record, or the live one: only the user
@@ -60,14 +64,15 @@ void StartAPIStatusEvents() {
                      static_cast<unsigned>(error));
         }
     }
-    StartEventThread(&RunGetAPIStatusFunc, GetAPIStatusThread, "[GetAPIStatusFunc]");
+    StartEventThread(&RunGetAPIStatusFunc, GetAPIStatusThread, "[GetAPIStatusFunc]", apiEvents->life);
 }
 
 void EndAPIStatusEvents() {
-    EndEventThreadAndCloseEvents(GetAPIStatusThread, GetAPIStatusEvent, kAPIEventCount, kAPIExitEvent);
+    EndEventThreadAndCloseEvents(apiEvents->life, GetAPIStatusThread, GetAPIStatusEvent, kAPIEventCount,
+                                 GetAPIStatusEvent[kAPIExitEvent].load());
 }
 
-win::DWORD GetAPIStatusFunc(void*) {
+win::DWORD GetAPIStatusFunc(void* context) {
     TraceLog("[GetAPIStatusFunc] Enter ==> GetAPIStatusFunc()");
     // Until a user's values can be read, an event writes back the live record rather than
     // a record of zeros.
@@ -95,7 +100,7 @@ win::DWORD GetAPIStatusFunc(void*) {
                 TraceLog("[GetAPIStatusFunc] Close Thread");
                 return false;
         }
-    });
+    }, nullptr, [context] { return EventThreadEnded(apiEvents->life, context); });
     if (end.how == EventLoopEnd::kNoEvents) TraceLog("[GetAPIStatusFunc] No Event To Wait For");
     if (end.how == EventLoopEnd::kWaitFailed)
         TraceLog("[GetAPIStatusFunc] Wait Fail, GetLastError() = 0x%.8X", static_cast<unsigned>(end.error));

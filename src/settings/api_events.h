@@ -37,7 +37,7 @@ void EndAPIStatusEvents();
 // The thread: waits for the events that exist and writes what each asks for. Ends on its
 // exit event, and also when a wait fails: that means a handle it waits on is no longer
 // valid, which no retry mends.
-win::DWORD GetAPIStatusFunc(void* unused);
+win::DWORD GetAPIStatusFunc(void* context);
 
 // Gives Everyone and BUILTIN\Users all access to the named event; when the DACL may not be
 // written, takes ownership for BUILTIN\Users first. True when the new DACL was applied.

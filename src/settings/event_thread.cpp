@@ -9,32 +9,62 @@ void CloseEventSlot(std::atomic<win::HANDLE>& slot) {
     if (const win::HANDLE h = slot.exchange(win::HANDLE{}); h != win::HANDLE{}) win::Sync().CloseHandle(h);
 }
 
-void EndEventThread(std::atomic<win::HANDLE>& thread, win::HANDLE exitEvent) {
-    const win::HANDLE t = thread.exchange(win::HANDLE{});
-    if (t == win::HANDLE{}) return;
-    if (exitEvent != win::HANDLE{}) win::Sync().SetEvent(exitEvent);
-    win::Sync().WaitForSingleObject(t, kEventThreadEndWaitMs, nullptr);
-    win::Thr().CloseThreadHandle(t);
+void EndEventThreadAndCloseEvents(EventThreadLife& life, std::atomic<win::HANDLE>& thread,
+                                  std::atomic<win::HANDLE>* events, int count, win::HANDLE exitEvent) {
+    bool left = true;
+    if (const win::HANDLE t = thread.exchange(win::HANDLE{}); t != win::HANDLE{}) {
+        life.ends.fetch_add(1);
+        bool told = exitEvent != win::HANDLE{} && win::Sync().SetEvent(exitEvent) == win::ERROR_SUCCESS;
+        for (int i = 0; i < count && !told; ++i)
+            if (const win::HANDLE e = events[i].load(); e != win::HANDLE{} && e != exitEvent)
+                told = win::Sync().SetEvent(e) == win::ERROR_SUCCESS;
+        left = win::Sync().WaitForSingleObject(t, kEventThreadEndWaitMs, nullptr) == win::WAIT_OBJECT_0;
+        win::Thr().CloseThreadHandle(t);
+    }
+    std::lock_guard<std::mutex> hold(life.lock);
+    for (int i = 0; i < count; ++i) {
+        if (left || life.running == 0)
+            CloseEventSlot(events[i]);
+        else if (const win::HANDLE e = events[i].exchange(win::HANDLE{}); e != win::HANDLE{})
+            life.handedOver.push_back(e);
+    }
 }
 
-void EndEventThreadAndCloseEvents(std::atomic<win::HANDLE>& thread, std::atomic<win::HANDLE>* events, int count,
-                                  int exitIndex) {
-    EndEventThread(thread, events[exitIndex].load());
-    for (int i = 0; i < count; ++i) CloseEventSlot(events[i]);
-}
-
-void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& thread, const char* tag) {
+void StartEventThread(win::WorkCallback function, std::atomic<win::HANDLE>& thread, const char* tag,
+                      EventThreadLife& life) {
+    {
+        std::lock_guard<std::mutex> hold(life.lock);
+        ++life.running;
+    }
     win::HANDLE started{};
+    void* const context = reinterpret_cast<void*>(life.ends.load() + 1);
     // Without its thread the events are never answered: worth a line, though the start goes on.
-    if (const win::DWORD error = win::Thr().CreateThread(function, nullptr, &started); error == win::ERROR_SUCCESS)
+    if (const win::DWORD error = win::Thr().CreateThread(function, context, &started); error == win::ERROR_SUCCESS) {
         thread = started;
-    else
+    } else {
+        LeaveEventThread(life);
         TraceLog("%s CreateThread Fail, GetLastError() = 0x%.8X", tag, static_cast<unsigned>(error));
+    }
+}
+
+bool EventThreadEnded(const EventThreadLife& life, void* context) {
+    const auto startedAfter = reinterpret_cast<std::uintptr_t>(context);
+    return startedAfter != 0 && life.ends.load() >= startedAfter;
+}
+
+void LeaveEventThread(EventThreadLife& life) {
+    std::vector<win::HANDLE> closing;
+    {
+        std::lock_guard<std::mutex> hold(life.lock);
+        if (--life.running == 0) closing.swap(life.handedOver);
+    }
+    for (const win::HANDLE e : closing) win::Sync().CloseHandle(e);
 }
 
 EventLoopEnd WaitForEvents(const std::atomic<win::HANDLE>* events, int count,
                            const std::function<bool(int index, win::HANDLE event)>& onEvent,
-                           const std::function<void()>& onOtherResult) {
+                           const std::function<void()>& onOtherResult,
+                           const std::function<bool()>& ended) {
     constexpr int kMostEvents = 64;  // MAXIMUM_WAIT_OBJECTS
     for (;;) {
         win::HANDLE handles[kMostEvents];
@@ -55,6 +85,8 @@ EventLoopEnd WaitForEvents(const std::atomic<win::HANDLE>* events, int count,
             continue;
         }
         const win::DWORD k = result - win::WAIT_OBJECT_0;
+        // The exit event's own handling still runs: it logs the thread's end.
+        if (ended && indexOf[k] != count - 1 && ended()) return {EventLoopEnd::kHandled, win::ERROR_SUCCESS};
         if (!onEvent(indexOf[k], handles[k])) return {EventLoopEnd::kHandled, win::ERROR_SUCCESS};
     }
 }
