@@ -22,9 +22,8 @@ cmake --preset windows >/dev/null || exit 1
 cmake --build --preset windows -j2 --target TavoTouchpadService KVRInput agent_probe service_start_bench || exit 1
 
 build="$root/build/windows"
-export TAVO_WINEPREFIX="$build/wineprefix-idle-bench"
-export WINEPREFIX="$TAVO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-run="$root/scripts/wine-run.sh"
+build_dir="$build" prefix_name=idle-bench
+source "$root/tests/wine/lib.sh"
 source "$root/scripts/virtual-display.sh"
 
 trap end_agent_run EXIT
@@ -55,19 +54,6 @@ TAVO_WINE_TIMEOUT=30 "$run" 'C:\Program Files\TAVO\agent_probe.exe' wait-agent 2
 # The RPC interface registers about a second after the start: let it settle.
 sleep 3
 
-# The prefix's processes: Windows programs (their command line is the Windows path) and
-# the wineserver. Printed as "pid name".
-prefix_processes() {
-    local p cmd
-    for p in /proc/[0-9]*; do
-        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$TAVO_WINEPREFIX" || continue
-        cmd="$(tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n1)"
-        case "$cmd" in
-            [A-Za-z]:\\*) echo "${p#/proc/} ${cmd##*\\}" ;;
-            */wineserver*) echo "${p#/proc/} wineserver" ;;
-        esac
-    done
-}
 # One line per thread: pid name tid thread-name utime stime voluntary-switches.
 snapshot() {
     local pid name t s fields vol

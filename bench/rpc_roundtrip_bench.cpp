@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "rpc_bare.h"
+#include "rpc_guard.h"
 #include "touchpad_rpc.h"
 
 namespace {
@@ -35,33 +36,8 @@ constexpr LONG kDataFunctionAnswer = 0x12345678;
 constexpr DWORD kWrongAnswer = 0x10000;
 constexpr int kWarmUpCalls = 3;
 
-// ---- failed calls ---------------------------------------------------------------------------
-// A failed stub call raises the RPC status as an SEH exception. MinGW has no __try, so a
-// vectored handler jumps back to the guarded call on the same thread.
-
-thread_local void** t_jump = nullptr;
-thread_local DWORD t_status = 0;
-
-LONG CALLBACK CatchRpcFailure(EXCEPTION_POINTERS* info) {
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    // The run time raises Win32 error codes; faults and debugger notifications (0x4.../0xC...)
-    // keep their usual path.
-    if (t_jump == nullptr || code == 0 || code > 0xFFFF) return EXCEPTION_CONTINUE_SEARCH;
-    t_status = code;
-    void** jump = t_jump;
-    t_jump = nullptr;
-    __builtin_longjmp(jump, 1);
-}
-
-// 0, or the RPC status the call raised.
-__attribute__((noinline)) DWORD Guarded(void (*call)(void*), void* arg) {
-    void* jump[5];
-    if (__builtin_setjmp(jump)) return t_status;
-    t_jump = jump;
-    call(arg);
-    t_jump = nullptr;
-    return 0;
-}
+using rpc_guard::CatchRpcFailure;
+using rpc_guard::Guarded;
 
 // ---- the two interfaces ---------------------------------------------------------------------
 

@@ -63,18 +63,6 @@ wine_run() { TAVO_WINE_TIMEOUT="${timeout:-60}" "$run" "$@" 2>/dev/null | tr -d 
 state() { wine_run sc query TAVOPTPService | awk '/STATE/ {print $4}'; }
 lines() { tr -d '\r' <"$trace" 2>/dev/null; }
 
-# The prefix's Linux processes: "pid name" for Windows programs and the wineserver.
-prefix_processes() {
-    local p cmd
-    for p in /proc/[0-9]*; do
-        tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$TAVO_WINEPREFIX" || continue
-        cmd="$(tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n1)"
-        case "$cmd" in
-            [A-Za-z]:\\*) echo "${p#/proc/} ${cmd##*\\}" ;;
-            */wineserver*) echo "${p#/proc/} wineserver" ;;
-        esac
-    done
-}
 ticks() { awk '{sub(/^.*\) /, ""); print $12 + $13}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 # ---- the laptop, the service, the agent ----

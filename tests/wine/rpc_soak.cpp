@@ -26,6 +26,8 @@
 #include <winternl.h>
 #include <psapi.h>
 #include <rpc.h>
+
+#include "rpc_guard.h"
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -50,38 +52,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// ---- failed calls ---------------------------------------------------------------------------
-// A failed stub call raises the RPC status as an SEH exception; MinGW has no __try, so a
-// vectored handler jumps back to the guarded call on the same thread.
-thread_local void** t_jump = nullptr;
-thread_local DWORD t_status = 0;
-
-LONG CALLBACK CatchRpcFailure(EXCEPTION_POINTERS* info) {
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (t_jump == nullptr || code == 0 || code > 0xFFFF) return EXCEPTION_CONTINUE_SEARCH;
-    t_status = code;
-    void** jump = t_jump;
-    t_jump = nullptr;
-    __builtin_longjmp(jump, 1);
-}
-
-template <typename F>
-__attribute__((noinline)) DWORD Guarded(F& call) {
-    // Wine's rpcrt4 pushes try frames on the TEB's exception list; a jump past them leaves
-    // them pointing into dead stack, and the soak goes on calling, so the list is put back.
-    NT_TIB* tib;
-    asm volatile("movq %%gs:0x30, %0" : "=r"(tib));
-    EXCEPTION_REGISTRATION_RECORD* const saved = tib->ExceptionList;
-    void* jump[5];
-    if (__builtin_setjmp(jump)) {
-        tib->ExceptionList = saved;
-        return t_status;
-    }
-    t_jump = jump;
-    call();
-    t_jump = nullptr;
-    return 0;
-}
+using rpc_guard::CatchRpcFailure;
+using rpc_guard::Guarded;
 
 // Outside the range of RPC statuses: the call went through with a wrong answer.
 constexpr DWORD kWrongAnswer = 0x10000;
