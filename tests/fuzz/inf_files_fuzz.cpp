@@ -31,6 +31,12 @@ std::wstring Upper(std::wstring s) {
     return s;
 }
 
+// The registry's version as the cleanup must read it: the blanks around it are not part of it.
+std::wstring Trimmed(const std::wstring& s) {
+    const std::size_t first = s.find_first_not_of(L" \t\r\n");
+    return first == std::wstring::npos ? std::wstring() : s.substr(first, s.find_last_not_of(L" \t\r\n") - first + 1);
+}
+
 // A file name as a listing returns it: no separator, no terminator inside.
 std::wstring AnyInfName(FuzzInput& in) {
     switch (in.Pick(4)) {
@@ -131,14 +137,14 @@ int FuzzInfFiles(const std::uint8_t* data, std::size_t size) {
 
     std::wstring version = L"sentinel";
     GetDriverVersion(&version);
-    const std::wstring current = Upper(version);
-    FUZZ_CHECK(DeleteOldDriver(version) == (version.empty() ? 0 : 1));
+    const std::wstring current = Upper(Trimmed(version));
+    FUZZ_CHECK(DeleteOldDriver(version) == (current.empty() ? 0 : 1));
     // The outdated copies go with their precompiled files; every other file stays.
     std::set<std::wstring> gone;  // upper case
     for (const auto& [name, c] : before) {
         const std::wstring upper = Upper(name);
         const bool listed = upper.starts_with(L"OEM") && upper.ends_with(L".INF");
-        if (listed && c.component && !current.empty() && c.version != current) {
+        if (listed && c.component && !current.empty() && Trimmed(c.version) != current) {
             gone.insert(upper);
             gone.insert(upper.substr(0, upper.size() - 3) + L"PNF");
         }
