@@ -29,7 +29,7 @@ std::vector<std::wstring> HardwareIds(const Object& o) {
     return List(o, "hardwareIds", true, 1, [&](const std::string& p, const json& v) { return Text(o.reader(), p, v, false); });
 }
 
-WindowsSpec ReadWindows(const Reader& r, const Object& top) {
+WindowsSheet ReadWindows(const Reader& r, const Object& top) {
     const std::string pointer = top.Path("windows");
     const json& v = top.Need("windows", "\"10\", \"11\" or an object");
     if (v.is_string() || v.is_number_integer()) {
@@ -39,7 +39,7 @@ WindowsSpec ReadWindows(const Reader& r, const Object& top) {
         r.Fail(pointer, "\"10\", \"11\" or an object {productName, releaseId, currentBuild, major, minor, ubr}", v);
     }
     const Object o(r, v, pointer, {"productName", "releaseId", "currentBuild", "major", "minor", "ubr"});
-    WindowsSpec w;
+    WindowsSheet w;
     w.productName = Text(o, "productName");
     w.releaseId = Text(o, "releaseId");
     w.currentBuild = Text(o, "currentBuild");
@@ -49,11 +49,11 @@ WindowsSpec ReadWindows(const Reader& r, const Object& top) {
     return w;
 }
 
-FeatureValueSpec ReadFeatureValue(const Reader& r, const std::string& pointer, const json& v) {
+FeatureValueSheet ReadFeatureValue(const Reader& r, const std::string& pointer, const json& v) {
     const Object o(r, v, pointer,
                    {"reportId", "usagePage", "usage", "bitSize", "reportCount", "logicalMin", "logicalMax",
                     "physicalMin", "physicalMax"});
-    FeatureValueSpec f;
+    FeatureValueSheet f;
     f.reportId = Number<std::uint8_t>(o, "reportId");
     f.usagePage = Number<std::uint16_t>(o, "usagePage");
     f.usage = Number<std::uint16_t>(o, "usage");
@@ -66,9 +66,9 @@ FeatureValueSpec ReadFeatureValue(const Reader& r, const std::string& pointer, c
     return f;
 }
 
-FirmwareSpec ReadFirmware(const Reader& r, const std::string& pointer, const json& v) {
+FirmwareSheet ReadFirmware(const Reader& r, const std::string& pointer, const json& v) {
     const Object o(r, v, pointer, {"functions", "refused"});
-    FirmwareSpec fw;
+    FirmwareSheet fw;
     const json& functions = o.Need("functions", "an object of function codes and their values");
     if (!functions.is_object())
         r.Fail(o.Path("functions"), "an object of function codes and their values, {\"0x0101\": \"0x0001\"}", functions);
@@ -86,11 +86,11 @@ FirmwareSpec ReadFirmware(const Reader& r, const std::string& pointer, const jso
     return fw;
 }
 
-HidSpec ReadHid(const Reader& r, const std::string& pointer, const json& v) {
+HidSheet ReadHid(const Reader& r, const std::string& pointer, const json& v) {
     const Object o(r, v, pointer,
                    {"name", "path", "hardwareIds", "description", "vendorId", "productId", "versionNumber", "usagePage",
                     "usage", "featureValues", "systemOwned", "firmware"});
-    HidSpec h;
+    HidSheet h;
     h.name = Narrow(o, "name");
     h.path = Text(o, "path");
     h.hardwareIds = HardwareIds(o);
@@ -107,9 +107,9 @@ HidSpec ReadHid(const Reader& r, const std::string& pointer, const json& v) {
     return h;
 }
 
-DeviceSpec ReadDevice(const Reader& r, const std::string& pointer, const json& v) {
+DeviceSheet ReadDevice(const Reader& r, const std::string& pointer, const json& v) {
     const Object o(r, v, pointer, {"description", "hardwareIds", "manufacturer"});
-    DeviceSpec d;
+    DeviceSheet d;
     d.description = Text(o, "description", true);
     d.hardwareIds = HardwareIds(o);
     d.manufacturer = Text(o, "manufacturer", true);
@@ -118,49 +118,49 @@ DeviceSpec ReadDevice(const Reader& r, const std::string& pointer, const json& v
 
 std::string Stem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 
-LaptopSpec ReadLaptopFile(const std::string& path) {
+LaptopSheet ReadLaptopFile(const std::string& path) {
     const Document doc = ReadJsonFile(path, "laptop file");
     const Reader r(doc);
 
     const Object top(r, doc.value, "",
                      {"name", "description", "windows", "hid", "mice", "softwareComponent", "registryFile"});
-    LaptopSpec spec;
-    spec.file = path;
-    spec.name = top.Find("name") ? Narrow(top, "name") : Stem(path);
-    spec.description = Narrow(top, "description");
-    spec.windows = ReadWindows(r, top);
-    spec.hid = List(top, "hid", true, 0, [&](const std::string& p, const json& e) { return ReadHid(r, p, e); });
-    for (std::size_t i = 0; i < spec.hid.size(); ++i)
+    LaptopSheet sheet;
+    sheet.file = path;
+    sheet.name = top.Find("name") ? Narrow(top, "name") : Stem(path);
+    sheet.description = Narrow(top, "description");
+    sheet.windows = ReadWindows(r, top);
+    sheet.hid = List(top, "hid", true, 0, [&](const std::string& p, const json& e) { return ReadHid(r, p, e); });
+    for (std::size_t i = 0; i < sheet.hid.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
-            if (spec.hid[i].name == spec.hid[j].name)
+            if (sheet.hid[i].name == sheet.hid[j].name)
                 r.Fail("/hid/" + std::to_string(i) + "/name", "a name no other collection has",
-                       "\"" + spec.hid[i].name + "\", the name of /hid/" + std::to_string(j));
-    spec.mice = List(top, "mice", true, 0, [&](const std::string& p, const json& e) { return ReadDevice(r, p, e); });
+                       "\"" + sheet.hid[i].name + "\", the name of /hid/" + std::to_string(j));
+    sheet.mice = List(top, "mice", true, 0, [&](const std::string& p, const json& e) { return ReadDevice(r, p, e); });
     if (const json* c = top.Find("softwareComponent"); c && !c->is_null())
-        spec.softwareComponent = ReadDevice(r, top.Path("softwareComponent"), *c);
+        sheet.softwareComponent = ReadDevice(r, top.Path("softwareComponent"), *c);
 
     if (top.Find("registryFile")) {
         const std::string name = Narrow(top, "registryFile");
         std::filesystem::path reg(name);
         if (reg.is_relative()) reg = std::filesystem::path(path).parent_path() / reg;
-        spec.registryFile = reg.string();
+        sheet.registryFile = reg.string();
         std::string error;
-        const std::string regBytes = ReadBytes(spec.registryFile, &error);
+        const std::string regBytes = ReadBytes(sheet.registryFile, &error);
         if (!error.empty())
-            r.Fail("/registryFile", "a readable .reg file", "\"" + name + "\" (" + spec.registryFile + ": " + error + ")");
+            r.Fail("/registryFile", "a readable .reg file", "\"" + name + "\" (" + sheet.registryFile + ": " + error + ")");
         try {
-            spec.registryText = DecodeRegFile(regBytes, spec.registryFile);
-            spec.registry = ParseRegText(spec.registryText, spec.registryFile);
+            sheet.registryText = DecodeRegFile(regBytes, sheet.registryFile);
+            sheet.registry = ParseRegText(sheet.registryText, sheet.registryFile);
         } catch (const RegTextError& e) {
             throw LaptopFileError(std::string(e.what()) + " (the registryFile of " + path + ")");
         }
     }
-    return spec;
+    return sheet;
 }
 
 }  // namespace
 
-LaptopSpec LoadLaptopFile(const std::string& path) {
+LaptopSheet LoadLaptopFile(const std::string& path) {
     try {
         return ReadLaptopFile(path);
     } catch (const LaptopFileError&) {
@@ -196,14 +196,14 @@ std::vector<std::string> LaptopFileNames(const std::string& dir) {
     return names;
 }
 
-WindowsSpec WindowsByName(int version) {
+WindowsSheet WindowsByName(int version) {
     // Windows 11 still calls itself "Windows 10" in ProductName; only the build tells them apart.
     if (version == 10) return {L"Windows 10 Pro", L"2009", L"19045", 10, 0, 3803};
     if (version == 11) return {L"Windows 10 Pro", L"2009", L"22631", 10, 0, 2861};
     throw std::invalid_argument("WindowsByName: 10 or 11, not " + std::to_string(version));
 }
 
-const HidSpec& HidNamed(const LaptopSpec& laptop, std::string_view name) {
+const HidSheet& HidNamed(const LaptopSheet& laptop, std::string_view name) {
     for (const auto& h : laptop.hid)
         if (h.name == name) return h;
     throw LaptopFileError(laptop.file + ": expected a collection named \"" + std::string(name) + "\" in /hid, got none");

@@ -13,11 +13,11 @@ std::shared_ptr<sim::TouchpadFirmware> BuiltLaptop::Pad() const {
     return nullptr;
 }
 
-sim::WindowsVersion ToSim(const WindowsSpec& w) {
+sim::WindowsVersion ToSim(const WindowsSheet& w) {
     return {w.productName, w.releaseId, w.currentBuild, w.major, w.minor, w.ubr};
 }
 
-sim::FeatureValue ToSim(const FeatureValueSpec& f) {
+sim::FeatureValue ToSim(const FeatureValueSheet& f) {
     sim::FeatureValue v;
     v.reportId = f.reportId;
     v.usagePage = f.usagePage;
@@ -31,13 +31,13 @@ sim::FeatureValue ToSim(const FeatureValueSpec& f) {
     return v;
 }
 
-std::shared_ptr<sim::TouchpadFirmware> MakeFirmware(const FirmwareSpec& spec) {
-    auto firmware = std::make_shared<sim::TouchpadFirmware>(spec.functions);
-    for (win::WORD f : spec.refused) firmware->Refuse(f);
+std::shared_ptr<sim::TouchpadFirmware> MakeFirmware(const FirmwareSheet& sheet) {
+    auto firmware = std::make_shared<sim::TouchpadFirmware>(sheet.functions);
+    for (win::WORD f : sheet.refused) firmware->Refuse(f);
     return firmware;
 }
 
-sim::HidInterface ToSim(const HidSpec& h, std::shared_ptr<sim::TouchpadFirmware> firmware) {
+sim::HidInterface ToSim(const HidSheet& h, std::shared_ptr<sim::TouchpadFirmware> firmware) {
     sim::HidInterface c;
     c.path = h.path;
     c.hardwareIds = h.hardwareIds;
@@ -53,7 +53,7 @@ sim::HidInterface ToSim(const HidSpec& h, std::shared_ptr<sim::TouchpadFirmware>
     return c;
 }
 
-sim::Device ToSim(const DeviceSpec& d, const win::GUID& setupClass) {
+sim::Device ToSim(const DeviceSheet& d, const win::GUID& setupClass) {
     sim::Device device;
     device.setupClass = setupClass;
     device.description = d.description;
@@ -62,15 +62,15 @@ sim::Device ToSim(const DeviceSpec& d, const win::GUID& setupClass) {
     return device;
 }
 
-SimLaptop ToSim(const LaptopSpec& spec, std::shared_ptr<sim::TouchpadFirmware> firmware) {
+SimLaptop ToSim(const LaptopSheet& sheet, std::shared_ptr<sim::TouchpadFirmware> firmware) {
     SimLaptop laptop;
-    laptop.name = spec.name;
-    laptop.windows = ToSim(spec.windows);
-    for (const auto& h : spec.hid)
+    laptop.name = sheet.name;
+    laptop.windows = ToSim(sheet.windows);
+    for (const auto& h : sheet.hid)
         laptop.hid.push_back(ToSim(h, !h.firmware ? nullptr : firmware ? firmware : MakeFirmware(*h.firmware)));
-    for (const auto& m : spec.mice) laptop.mice.push_back(ToSim(m, win::GUID_DEVCLASS_MOUSE));
-    if (spec.softwareComponent) laptop.softwareComponent = ToSim(*spec.softwareComponent, kSoftwareComponentClass);
-    laptop.registry = spec.registry;
+    for (const auto& m : sheet.mice) laptop.mice.push_back(ToSim(m, win::GUID_DEVCLASS_MOUSE));
+    if (sheet.softwareComponent) laptop.softwareComponent = ToSim(*sheet.softwareComponent, kSoftwareComponentClass);
+    laptop.registry = sheet.registry;
     return laptop;
 }
 
@@ -88,9 +88,9 @@ BuiltLaptop Build(sim::Machine& machine, const SimLaptop& laptop, BuildParts par
     return built;
 }
 
-const LaptopSpec& LaptopFile(const std::string& nameOrPath) {
+const LaptopSheet& LaptopFile(const std::string& nameOrPath) {
     static std::mutex lock;
-    static std::map<std::string, LaptopSpec> loaded;
+    static std::map<std::string, LaptopSheet> loaded;
     std::lock_guard<std::mutex> guard(lock);
     auto it = loaded.find(nameOrPath);
     if (it == loaded.end()) it = loaded.emplace(nameOrPath, LoadLaptopFile(FindLaptopFile(nameOrPath))).first;
@@ -117,7 +117,7 @@ sim::Device PointingStick() {
 }
 
 std::map<win::WORD, win::WORD> ForcepadFunctions() {
-    const HidSpec& vendor = HidNamed(LaptopFile("forcepad"), "vendor");
+    const HidSheet& vendor = HidNamed(LaptopFile("forcepad"), "vendor");
     if (!vendor.firmware) throw LaptopFileError(LaptopFile("forcepad").file + ": expected a firmware in the vendor collection");
     return vendor.firmware->functions;
 }

@@ -52,18 +52,18 @@ struct BuiltLaptop {
 // firmware: the one object behind every collection that has a firmware in the file (the
 // scenario's own, its table as the scenario made it); none: each such collection gets a
 // firmware of its own with the file's table and refused functions.
-SimLaptop ToSim(const LaptopSpec& spec, std::shared_ptr<sim::TouchpadFirmware> firmware = nullptr);
-sim::WindowsVersion ToSim(const WindowsSpec& windows);
-sim::FeatureValue ToSim(const FeatureValueSpec& value);
-sim::HidInterface ToSim(const HidSpec& hid, std::shared_ptr<sim::TouchpadFirmware> firmware);
-sim::Device ToSim(const DeviceSpec& device, const win::GUID& setupClass);
-std::shared_ptr<sim::TouchpadFirmware> MakeFirmware(const FirmwareSpec& firmware);
+SimLaptop ToSim(const LaptopSheet& sheet, std::shared_ptr<sim::TouchpadFirmware> firmware = nullptr);
+sim::WindowsVersion ToSim(const WindowsSheet& windows);
+sim::FeatureValue ToSim(const FeatureValueSheet& value);
+sim::HidInterface ToSim(const HidSheet& hid, std::shared_ptr<sim::TouchpadFirmware> firmware);
+sim::Device ToSim(const DeviceSheet& device, const win::GUID& setupClass);
+std::shared_ptr<sim::TouchpadFirmware> MakeFirmware(const FirmwareSheet& firmware);
 
 // Adds the laptop to the machine; never fails (the file was checked when it was read).
 BuiltLaptop Build(sim::Machine& machine, const SimLaptop& laptop, BuildParts parts = {});
 
 // A laptop file by name or path (FindLaptopFile), read once per process and kept.
-const LaptopSpec& LaptopFile(const std::string& nameOrPath);
+const LaptopSheet& LaptopFile(const std::string& nameOrPath);
 // The same, made into the simulator's devices.
 SimLaptop LoadSimLaptop(const std::string& nameOrPath, std::shared_ptr<sim::TouchpadFirmware> firmware = nullptr);
 // Reads the file afresh and builds it: a file with any fault throws LaptopFileError before

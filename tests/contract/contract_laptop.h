@@ -13,7 +13,7 @@ namespace contract {
 
 inline constexpr char kLaptopFile[] = "forcepad";
 
-const tavo::laptops::LaptopSpec& Laptop();
+const tavo::laptops::LaptopSheet& Laptop();
 // After InstallPlatform: the laptop is there and its pad plugged in, accepting every report,
 // with an empty record.
 void InstallLaptop();

@@ -117,10 +117,10 @@ HKEY PadParameters() {
 
 }  // namespace
 
-const tavo::laptops::LaptopSpec& Laptop() {
-    static const tavo::laptops::LaptopSpec spec =
+const tavo::laptops::LaptopSheet& Laptop() {
+    static const tavo::laptops::LaptopSheet sheet =
         tavo::laptops::LoadLaptopFile(tavo::laptops::FindLaptopFile(kLaptopFile));
-    return spec;
+    return sheet;
 }
 
 void InstallLaptop() {

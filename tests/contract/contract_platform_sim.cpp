@@ -33,7 +33,7 @@ void UninstallPlatform() {
     g_machine.reset();
 }
 
-const tavo::laptops::LaptopSpec& Laptop() { return tavo::laptops::LaptopFile(kLaptopFile); }
+const tavo::laptops::LaptopSheet& Laptop() { return tavo::laptops::LaptopFile(kLaptopFile); }
 
 void InstallLaptop() {
     // The installer makes the software component too; the registry is left to the cases.

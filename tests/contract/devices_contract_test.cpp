@@ -56,7 +56,7 @@ TEST_F(DevicesContract, ACollectionThatIsNotThereCannotBeOpened) {
 
 // ---- the laptop's devices ---------------------------------------------------------------------
 
-using tavo::laptops::DeviceSpec;
+using tavo::laptops::DeviceSheet;
 
 class LaptopDevices : public DevicesContract {
 protected:
@@ -91,13 +91,13 @@ Property Read(win::HDEVINFO set, const win::SP_DEVINFO_DATA& device, win::DWORD 
 }
 
 // Every present device of a setup class, as its description, hardware ids and manufacturer.
-std::vector<DeviceSpec> ClassDevices(const win::GUID& setupClass, std::vector<win::DEVINST>* nodes = nullptr) {
-    std::vector<DeviceSpec> out;
+std::vector<DeviceSheet> ClassDevices(const win::GUID& setupClass, std::vector<win::DEVINST>* nodes = nullptr) {
+    std::vector<DeviceSheet> out;
     win::UniqueDevInfo set;
     EXPECT_EQ(win::Devices().SetupDiGetClassDevsW(setupClass, win::DIGCF_PRESENT | win::DIGCF_PROFILE, set.put()), 0u);
     win::SP_DEVINFO_DATA device{};
     for (win::DWORD i = 0; win::Devices().SetupDiEnumDeviceInfo(set.get(), i, &device) == 0; ++i) {
-        DeviceSpec d;
+        DeviceSheet d;
         auto text = [&](win::DWORD property, win::DWORD type) {
             const Property p = Read(set.get(), device, property);
             std::vector<std::wstring> strings;
@@ -127,7 +127,7 @@ std::vector<DeviceSpec> ClassDevices(const win::GUID& setupClass, std::vector<wi
 struct ClassCase {
     const char* name;
     win::GUID setupClass;
-    std::vector<DeviceSpec> (*expected)();
+    std::vector<DeviceSheet> (*expected)();
 };
 
 class SetupClasses : public LaptopDevices, public testing::WithParamInterface<ClassCase> {};
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
     Forcepad, SetupClasses,
     testing::Values(ClassCase{"Mouse", win::GUID_DEVCLASS_MOUSE, [] { return contract::Laptop().mice; }},
                     ClassCase{"SoftwareComponent", tavo::kSoftwareComponentClass,
-                              [] { return std::vector<DeviceSpec>{*contract::Laptop().softwareComponent}; }}),
+                              [] { return std::vector<DeviceSheet>{*contract::Laptop().softwareComponent}; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each collection has a node of the HID class whose hardware ids begin with the file's. Under

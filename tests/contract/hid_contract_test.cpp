@@ -19,7 +19,7 @@
 namespace {
 
 using namespace win;
-using tavo::laptops::HidSpec;
+using tavo::laptops::HidSheet;
 using Bytes = std::vector<BYTE>;
 using Lines = std::vector<std::string>;
 
@@ -68,7 +68,7 @@ std::vector<Interface> Scan() {
 }
 
 // The interfaces that are this collection of the file.
-std::vector<Interface> Matching(const std::vector<Interface>& all, const HidSpec& c) {
+std::vector<Interface> Matching(const std::vector<Interface>& all, const HidSheet& c) {
     std::vector<Interface> out;
     for (const auto& f : all)
         if (f.attributes.VendorID == c.vendorId && f.attributes.ProductID == c.productId &&
@@ -78,7 +78,7 @@ std::vector<Interface> Matching(const std::vector<Interface>& all, const HidSpec
 }
 
 // The device nodes of the HID class whose first hardware id is the collection's.
-int HidClassNodes(const HidSpec& c) {
+int HidClassNodes(const HidSheet& c) {
     int n = 0;
     UniqueDevInfo set;
     EXPECT_EQ(Devices().SetupDiGetClassDevsW(GUID_DEVCLASS_HIDCLASS, DIGCF_PRESENT | DIGCF_PROFILE, set.put()), 0u);
@@ -93,7 +93,7 @@ int HidClassNodes(const HidSpec& c) {
     return n;
 }
 
-const HidSpec& Pad() { return tavo::laptops::HidNamed(contract::Laptop(), "vendor"); }
+const HidSheet& Pad() { return tavo::laptops::HidNamed(contract::Laptop(), "vendor"); }
 
 std::wstring PadPath() {
     const auto found = Matching(Scan(), Pad());
@@ -124,7 +124,7 @@ protected:
 class Collections : public HidContract, public testing::WithParamInterface<std::string> {};
 
 TEST_P(Collections, EachIsOneInterfaceWithTheFilesAttributesAndFeatureValues) {
-    const HidSpec& c = tavo::laptops::HidNamed(contract::Laptop(), GetParam());
+    const HidSheet& c = tavo::laptops::HidNamed(contract::Laptop(), GetParam());
     const auto found = Matching(Scan(), c);
     ASSERT_EQ(found.size(), 1u);
     const Interface& f = found[0];

@@ -130,7 +130,7 @@ TEST(LaptopFile, ShippedFilesAreTheLaptopsTheTestsKnow) {
         {0x0101, 0x0001}, {0x0104, 0x0001}, {0x0105, 0x1E14}, {0x0106, 0x0C80}, {0x0107, 0x0800},
         {0x0108, 0x0303}, {0x0365, 0x8000}, {0x03A1, 0x0307}, {0x03A2, 0x00A0}, {0x03A3, 0x0080},
         {0x03A4, 0x003C}, {0x03A9, 0x006E}, {0x03AA, 0x0042}, {0x03AB, 0x4040}};
-    const FeatureValueSpec vendorReport{0x0D, 0xFF00, 0x0005, 16, 2, 0, 0xFFFF, 0, 0};
+    const FeatureValueSheet vendorReport{0x0D, 0xFF00, 0x0005, 16, 2, 0, 0xFFFF, 0, 0};
     struct Case {
         const char* name;
         int windows;
@@ -144,7 +144,7 @@ TEST(LaptopFile, ShippedFilesAreTheLaptopsTheTestsKnow) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const LaptopSpec l = LoadLaptopFile(FindLaptopFile(c.name));
+        const LaptopSheet l = LoadLaptopFile(FindLaptopFile(c.name));
         EXPECT_EQ(l.name, c.name);
         EXPECT_FALSE(l.description.empty());
         EXPECT_EQ(l.windows, WindowsByName(c.windows));
@@ -155,14 +155,14 @@ TEST(LaptopFile, ShippedFilesAreTheLaptopsTheTestsKnow) {
         for (const auto& m : l.mice) mice.push_back(m.description);
         EXPECT_EQ(mice, c.mice);
 
-        const HidSpec& keyboard = HidNamed(l, "keyboard");
+        const HidSheet& keyboard = HidNamed(l, "keyboard");
         EXPECT_EQ(keyboard.path,
                   L"\\\\?\\HID#VEN_KBDX&DEV_0100&Col01#5&1c2d3e4f&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
         EXPECT_EQ(keyboard.vendorId, 0x048D);
         EXPECT_TRUE(keyboard.systemOwned);
         EXPECT_TRUE(HidNamed(l, "pointer").systemOwned);
         EXPECT_FALSE(keyboard.firmware);
-        const HidSpec& vendor = HidNamed(l, "vendor");
+        const HidSheet& vendor = HidNamed(l, "vendor");
         EXPECT_EQ(vendor.hardwareIds, (std::vector<std::wstring>{L"HID\\VEN_TAVO&DEV_0C5E&Col02",
                                                                   L"HID\\VEN_TAVO&UP:FF00_U:0001"}));
         EXPECT_EQ(vendor.description, L"HID-compliant vendor-defined device");
@@ -172,7 +172,7 @@ TEST(LaptopFile, ShippedFilesAreTheLaptopsTheTestsKnow) {
         EXPECT_EQ(vendor.usagePage, 0xFF00);
         EXPECT_EQ(vendor.usage, 0x0001);
         EXPECT_FALSE(vendor.systemOwned);
-        EXPECT_EQ(vendor.featureValues, std::vector<FeatureValueSpec>{vendorReport});
+        EXPECT_EQ(vendor.featureValues, std::vector<FeatureValueSheet>{vendorReport});
         ASSERT_TRUE(vendor.firmware);
         EXPECT_EQ(vendor.firmware->functions, forcepadTable);
         EXPECT_TRUE(vendor.firmware->refused.empty());
@@ -185,13 +185,13 @@ TEST(LaptopFile, ShippedFilesAreTheLaptopsTheTestsKnow) {
         EXPECT_EQ(l.registry[3].name, L"PalmDefaultOption");
         EXPECT_EQ(l.registry[3].data, (std::vector<std::uint8_t>{2, 0, 0, 0}));
     }
-    const LaptopSpec two = LoadLaptopFile(FindLaptopFile("two-pads"));
-    const HidSpec& second = HidNamed(two, "second");
+    const LaptopSheet two = LoadLaptopFile(FindLaptopFile("two-pads"));
+    const HidSheet& second = HidNamed(two, "second");
     EXPECT_EQ(second.productId, 0x4A52);
     EXPECT_EQ(second.featureValues[0].reportId, 0x0D);
     EXPECT_EQ(second.featureValues[0].logicalMax, 0x7FFF);
     EXPECT_EQ(second.firmware->functions, forcepadTable);
-    const LaptopSpec forcepad = LoadLaptopFile(FindLaptopFile("forcepad"));
+    const LaptopSheet forcepad = LoadLaptopFile(FindLaptopFile("forcepad"));
     EXPECT_EQ(forcepad.mice[2].hardwareIds, std::vector<std::wstring>{L"ACPI\\VEN_TAVO&DEV_0C60"});
     EXPECT_EQ(forcepad.mice[2].manufacturer, L"TAVO");
     EXPECT_EQ(forcepad.mice[0].manufacturer, L"Microsoft");
@@ -261,17 +261,17 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 TEST_F(LaptopFileDir, ASmallFileLoadsWithItsDefaults) {
     Write("small.reg", kSmallReg);
-    const LaptopSpec l = LoadLaptopFile(Write("small.json", kSmall));
+    const LaptopSheet l = LoadLaptopFile(Write("small.json", kSmall));
     EXPECT_EQ(l.name, "small");
     EXPECT_EQ(l.file, Path("small.json"));
     ASSERT_EQ(l.hid.size(), 1u);
-    const HidSpec& h = l.hid[0];
+    const HidSheet& h = l.hid[0];
     EXPECT_EQ(h.path, L"\\\\?\\HID#PAD");
     EXPECT_EQ(h.productId, 0x4A51);
     EXPECT_EQ(h.description, L"HID-compliant vendor-defined device");
     EXPECT_EQ(h.versionNumber, 0x0100);
     EXPECT_FALSE(h.systemOwned);
-    EXPECT_EQ(h.featureValues, (std::vector<FeatureValueSpec>{{13, 0xFF00, 5, 16, 2, -16, 0xFFFF, 0, 300}}));
+    EXPECT_EQ(h.featureValues, (std::vector<FeatureValueSheet>{{13, 0xFF00, 5, 16, 2, -16, 0xFFFF, 0, 300}}));
     EXPECT_EQ(h.firmware->functions, (std::map<std::uint16_t, std::uint16_t>{{0x0104, 1}}));
     EXPECT_EQ(h.firmware->refused, std::set<std::uint16_t>{0x03AB});
     EXPECT_EQ(l.mice[0].description, L"");
@@ -284,9 +284,9 @@ TEST_F(LaptopFileDir, ASmallFileLoadsWithItsDefaults) {
                                  "\"name\": \"mine\", \"windows\": {\"productName\": \"Windows 10 Home\", \"releaseId\": "
                                  "\"2009\", \"currentBuild\": \"22000\", \"major\": 10, \"minor\": 0, \"ubr\": \"0x10\"}");
     other = Replaced(other, ",\n  \"registryFile\": \"small.reg\"", "");
-    const LaptopSpec o = LoadLaptopFile(Write("other.json", other));
+    const LaptopSheet o = LoadLaptopFile(Write("other.json", other));
     EXPECT_EQ(o.name, "mine");
-    EXPECT_EQ(o.windows, (WindowsSpec{L"Windows 10 Home", L"2009", L"22000", 10, 0, 16}));
+    EXPECT_EQ(o.windows, (WindowsSheet{L"Windows 10 Home", L"2009", L"22000", 10, 0, 16}));
     EXPECT_TRUE(o.registryFile.empty());
     EXPECT_TRUE(o.registry.empty());
 }

@@ -43,9 +43,9 @@ public:
         ResetProcessState();
         machine_.threads.SetMode(sim::SimThreads::Mode::Inline);
         machine_.Install();
-        const LaptopSpec& spec = LaptopFile(file);
-        built_ = Build(machine_, ToSim(spec), {.softwareComponent = true, .registry = true});
-        for (std::size_t i = 0; i < spec.hid.size(); ++i) names_[spec.hid[i].name] = i;
+        const LaptopSheet& sheet = LaptopFile(file);
+        built_ = Build(machine_, ToSim(sheet), {.softwareComponent = true, .registry = true});
+        for (std::size_t i = 0; i < sheet.hid.size(); ++i) names_[sheet.hid[i].name] = i;
         machine_.sessions.AddUser(user_);
         // Wine's console: its connect-state query fails, where a console that is not active
         // answers; either way nobody counts as logged on, while the user's name, token and

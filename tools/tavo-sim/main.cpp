@@ -162,7 +162,7 @@ int Parse(int argc, char** argv, Options* options) {
 // Every file is read before anything runs: one bad file and nothing runs.
 bool Load(const Options& options, std::vector<Scenario>* scenarios) {
     bool ok = true;
-    std::optional<LaptopSpec> laptop;
+    std::optional<LaptopSheet> laptop;
     if (options.laptop) {
         try {
             laptop = LoadLaptopFile(FindLaptopFile(*options.laptop));
@@ -173,8 +173,8 @@ bool Load(const Options& options, std::vector<Scenario>* scenarios) {
     }
     if (options.files.empty()) {
         try {
-            const LaptopSpec spec = laptop ? *laptop : LoadLaptopFile(FindLaptopFile("forcepad"));
-            scenarios->push_back(BuiltInScenario(spec, options.windows, options.userAtStart, options.companion));
+            const LaptopSheet sheet = laptop ? *laptop : LoadLaptopFile(FindLaptopFile("forcepad"));
+            scenarios->push_back(BuiltInScenario(sheet, options.windows, options.userAtStart, options.companion));
         } catch (const LaptopFileError& e) {
             std::fprintf(stderr, "tavo-sim: %s\n", e.what());
             return false;

@@ -282,18 +282,18 @@ private:
         return s_.users.empty() ? "" : s_.users.front().name;
     }
 
-    std::wstring MousePath(const HidSpec& h) const {
+    std::wstring MousePath(const HidSheet& h) const {
         // The mouse-class interface of a collection: its HID path under the mouse interface class.
         std::wstring path = h.path;
         const std::size_t brace = path.rfind(L"#{");
         if (brace != std::wstring::npos) path = path.substr(0, brace);
         return path + L"#{378de44c-56ef-11d1-bc8c-00a0c91405dd}";
     }
-    static bool IsMouse(const HidSpec& h) { return h.usagePage == 0x0001 && h.usage == 0x0002; }
+    static bool IsMouse(const HidSheet& h) { return h.usagePage == 0x0001 && h.usage == 0x0002; }
 
     // The collections that make one device with the pad, and its mouse-class nodes.
     std::vector<std::size_t> PadCollections(const Pad& pad) const {
-        const HidSpec& p = s_.laptop.hid[pad.index];
+        const HidSheet& p = s_.laptop.hid[pad.index];
         std::vector<std::size_t> out;
         for (std::size_t i = 0; i < s_.laptop.hid.size(); ++i)
             if (s_.laptop.hid[i].vendorId == p.vendorId && s_.laptop.hid[i].productId == p.productId) out.push_back(i);
@@ -428,7 +428,7 @@ private:
                 return;
             case K::DeviceArrival: {
                 std::wstring path = L"\\\\?\\HID#VEN_TAVO&DEV_0C5E&Col01#5&2a3b4c5d&0&0000";
-                const HidSpec* mouse = nullptr;
+                const HidSheet* mouse = nullptr;
                 if (!pads_.empty())
                     for (std::size_t c : PadCollections(pads_.front()))
                         if (!mouse && IsMouse(s_.laptop.hid[c])) mouse = &s_.laptop.hid[c];
@@ -830,7 +830,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     return runner.Go();
 }
 
-Scenario BuiltInScenario(const LaptopSpec& laptop, std::optional<int> windows, bool userAtStart, bool companion) {
+Scenario BuiltInScenario(const LaptopSheet& laptop, std::optional<int> windows, bool userAtStart, bool companion) {
     Scenario s;
     s.file = "(built in)";
     s.description = std::string(userAtStart ? "alice at the console from the start" : "alice logs on after the start") +

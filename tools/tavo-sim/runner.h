@@ -42,7 +42,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options);
 // What tavo-sim runs without a scenario file: start, logon, the settings application's
 // calls, the toggle report, resume, device arrival, logoff and stop, alice having stored
 // her own choice in the application (when it is installed).
-Scenario BuiltInScenario(const laptops::LaptopSpec& laptop, std::optional<int> windows, bool userAtStart,
+Scenario BuiltInScenario(const laptops::LaptopSheet& laptop, std::optional<int> windows, bool userAtStart,
                          bool companion);
 
 }  // namespace tavo::scenarios

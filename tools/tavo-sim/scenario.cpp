@@ -59,7 +59,7 @@ public:
         s_.softwareComponent = Flag(top, "softwareComponent", true);
         if (const json* users = top.Find("users")) {
             if (!users->is_object()) r_.Fail(top.Path("users"), "an object of users by name", *users);
-            for (const auto& [name, spec] : users->items()) ReadUser(top.Path("users") + "/" + EscapePointer(name), name, spec);
+            for (const auto& [name, sheet] : users->items()) ReadUser(top.Path("users") + "/" + EscapePointer(name), name, sheet);
         }
         if (const json* v = top.Find("inForce")) s_.inForce = Values(top.Path("inForce"), *v, false);
         s_.steps = List(top, "steps", true, 1, [&](const std::string& p, const json& e) { return ReadStep(p, e); });

@@ -80,7 +80,7 @@ struct User {
 struct Scenario {
     std::string file;
     std::string description;
-    laptops::LaptopSpec laptop;
+    laptops::LaptopSheet laptop;
     std::optional<int> windows;
     bool softwareComponent = true;
     std::vector<User> users;

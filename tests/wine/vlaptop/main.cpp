@@ -27,8 +27,8 @@ extern "C" {
 namespace vlaptop {
 namespace {
 
-using tavo::laptops::HidSpec;
-using tavo::laptops::LaptopSpec;
+using tavo::laptops::HidSheet;
+using tavo::laptops::LaptopSheet;
 
 constexpr wchar_t kStateKey[] = L"Software\\TavoVirtualLaptop";
 constexpr wchar_t kVersionKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
@@ -368,7 +368,7 @@ void RemoveEverything() {
 
 // Reads the collection back as a program sees it (attributes, capabilities, feature value
 // capabilities through the system's HID parser) and throws unless it is what the file says.
-void CheckCollection(const std::wstring& path, const HidSpec& hid) {
+void CheckCollection(const std::wstring& path, const HidSheet& hid) {
     HANDLE device = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) throw WinError("opening " + Narrow(path), ::GetLastError());
     std::string wrong;
@@ -415,7 +415,7 @@ void CheckCollection(const std::wstring& path, const HidSpec& hid) {
     if (!wrong.empty()) throw WinError("reading back hid \"" + hid.name + "\" (" + wrong + ")", ERROR_INVALID_DATA);
 }
 
-std::wstring DeviceName(const HidSpec& hid) {
+std::wstring DeviceName(const HidSheet& hid) {
     wchar_t name[32];
     std::swprintf(name, 32, L"VID_%04X&PID_%04X", hid.vendorId, hid.productId);
     return name;
@@ -423,7 +423,7 @@ std::wstring DeviceName(const HidSpec& hid) {
 
 // Writes the parameters the driver reads into the state's copy, from which every plug of the
 // node takes them.
-void SaveParameters(HKEY entry, const HidSpec& hid, std::size_t index) {
+void SaveParameters(HKEY entry, const HidSheet& hid, std::size_t index) {
     Key p = CreateKey(entry, L"Parameters");
     SetBinary(p.get(), L"ReportDescriptor", BuildReportDescriptor(hid));
     SetDword(p.get(), L"VendorID", hid.vendorId);
@@ -447,7 +447,7 @@ void SaveParameters(HKEY entry, const HidSpec& hid, std::size_t index) {
 
 int Install(const std::string& file, std::optional<int> windows, bool companion) {
     // Everything that can be refused is refused before the first change.
-    LaptopSpec laptop;
+    LaptopSheet laptop;
     try {
         laptop = tavo::laptops::LoadLaptopFile(tavo::laptops::FindLaptopFile(file));
         for (const auto& hid : laptop.hid) {
@@ -460,7 +460,7 @@ int Install(const std::string& file, std::optional<int> windows, bool companion)
     } catch (const DescriptorError& e) {
         throw UsageError{laptop.file + ": " + e.what()};
     }
-    const tavo::laptops::WindowsSpec version = windows ? tavo::laptops::WindowsByName(*windows) : laptop.windows;
+    const tavo::laptops::WindowsSheet version = windows ? tavo::laptops::WindowsByName(*windows) : laptop.windows;
     for (const wchar_t* name : {kDriverFile, kDriverInf})
         if (!Exists(ProgramFolder() + L"\\" + name))
             throw UsageError{"the driver's " + Narrow(name) + " is not beside the installer in " + Narrow(ProgramFolder())};
@@ -485,7 +485,7 @@ int Install(const std::string& file, std::optional<int> windows, bool companion)
         std::printf("registry: %zu operations from %s\n", laptop.registry.size(), laptop.registryFile.c_str());
 
         Key nodes = CreateKey(state.get(), L"Nodes");
-        auto driverless = [&](const GUID& setupClass, const wchar_t* name, const tavo::laptops::DeviceSpec& d,
+        auto driverless = [&](const GUID& setupClass, const wchar_t* name, const tavo::laptops::DeviceSheet& d,
                               const char* what) {
             const std::wstring id = CreateRootNode({setupClass, name, d.hardwareIds, d.description, d.manufacturer});
             wchar_t slot[16];
@@ -504,7 +504,7 @@ int Install(const std::string& file, std::optional<int> windows, bool companion)
         }
 
         for (std::size_t i = 0; i < laptop.hid.size(); ++i) {
-            const HidSpec& hid = laptop.hid[i];
+            const HidSheet& hid = laptop.hid[i];
             wchar_t slot[16];
             std::swprintf(slot, 16, L"Hid\\%02u", static_cast<unsigned>(i));
             Key entry = CreateKey(state.get(), slot);

@@ -40,13 +40,13 @@ void Signed(std::vector<std::uint8_t>& out, std::uint8_t prefix, std::int32_t va
     Put(out, prefix, static_cast<std::uint32_t>(value), bytes);
 }
 
-[[noreturn]] void Refuse(const tavo::laptops::HidSpec& hid, std::size_t index, const std::string& what) {
+[[noreturn]] void Refuse(const tavo::laptops::HidSheet& hid, std::size_t index, const std::string& what) {
     throw DescriptorError("hid \"" + hid.name + "\", feature value " + std::to_string(index) + ": " + what);
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildReportDescriptor(const tavo::laptops::HidSpec& hid) {
+std::vector<std::uint8_t> BuildReportDescriptor(const tavo::laptops::HidSheet& hid) {
     std::vector<std::uint8_t> out;
     Unsigned(out, kUsagePage, hid.usagePage);
     Unsigned(out, kUsage, hid.usage);

@@ -20,6 +20,6 @@ public:
 // Throws DescriptorError for what no descriptor can say: report ids 0 and non-0 mixed in
 // one collection, a value wider than 32 bits, a logical or physical range the other way
 // round, a descriptor longer than 65535 bytes.
-std::vector<std::uint8_t> BuildReportDescriptor(const tavo::laptops::HidSpec& hid);
+std::vector<std::uint8_t> BuildReportDescriptor(const tavo::laptops::HidSheet& hid);
 
 }  // namespace vlaptop
